@@ -1,0 +1,54 @@
+/*
+ * morvel: rewrite PDF files as linearized ("fast web view") PDF files and
+ * check whether a PDF file is already linearized.
+ *
+ * The whole interface is these five functions. Paths are NUL-terminated byte
+ * strings passed unchanged to the C library's stat/fopen. The two working
+ * functions return 1 on success and 0 on failure; after a failure
+ * morvel_last_error() holds one human-readable message, after a success it
+ * holds "". There are no handles and no options.
+ *
+ * The error text is one buffer for the whole process: calls must not overlap,
+ * and a message belongs to the most recent call from any thread.
+ */
+#ifndef MORVEL_H
+#define MORVEL_H
+
+#if defined(_WIN32)
+#define MORVEL_API __declspec(dllexport)
+#else
+#define MORVEL_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Empties the error text. Always returns 1; calling it is optional. */
+MORVEL_API int morvel_init(void);
+
+/* Empties the error text. Nothing needs tearing down; later calls still work. */
+MORVEL_API void morvel_cleanup(void);
+
+/* The current error text: never NULL, "" when there is no message. The pointer
+ * stays the same for the library's lifetime; the text changes with later
+ * calls. At most 1023 bytes, UTF-8. */
+MORVEL_API const char* morvel_last_error(void);
+
+/* Returns 1 when the file at input_path starts with an acceptable
+ * linearization dictionary whose /L equals the file size, 0 otherwise with
+ * the reason in the error text (for example "/L mismatch: declared 1200 vs
+ * actual 1187"). Reads at most the first 1023 bytes. */
+MORVEL_API int morvel_check(const char* input_path);
+
+/* Writes a linearized copy of input_path to output_path and returns 1, or
+ * returns 0 with the reason in the error text. A failed call never creates
+ * or changes the output file. Both paths may name the same file. Encrypted
+ * inputs are refused. */
+MORVEL_API int morvel_optimize(const char* input_path, const char* output_path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,42 @@
+/*
+ * out_buf and bit_buf: the two containers every producer of output bytes
+ * appends to.
+ */
+#include "buffer.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+void buf_bytes(out_buf& b, const void* src, size_t count) {
+    b.data.append(static_cast<const char*>(src), count);
+}
+
+void buf_printf(out_buf& b, const char* fmt, ...) {
+    char tmp[512];
+    va_list ap;
+    va_start(ap, fmt);
+    int n = vsnprintf(tmp, sizeof tmp, fmt, ap);
+    va_end(ap);
+    if (n <= 0) return;
+    if (n > static_cast<int>(sizeof tmp) - 1) n = sizeof tmp - 1;
+    b.data.append(tmp, static_cast<size_t>(n));
+}
+
+static void bit_push_byte(bit_buf& b) {
+    b.data.push_back(static_cast<uint8_t>(b.acc & 0xFF));
+    b.acc = 0;
+    b.nbits = 0;
+}
+
+void bit_write(bit_buf& b, uint32_t value, int32_t count) {
+    for (int32_t i = count - 1; i >= 0; i--) {
+        b.acc = (b.acc << 1) | static_cast<int32_t>((value >> i) & 1u);
+        if (++b.nbits == 8) bit_push_byte(b);
+    }
+}
+
+void bit_flush(bit_buf& b) {
+    if (b.nbits == 0) return;
+    b.acc <<= 8 - b.nbits;
+    bit_push_byte(b);
+}

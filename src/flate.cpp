@@ -1,0 +1,4 @@
+/*
+ * DEFLATE encoder and raw DEFLATE decoder.
+ */
+#include "flate.h"

@@ -1,0 +1,4 @@
+/*
+ * zlib decoder for object streams and PNG row predictors.
+ */
+#include "inflate.h"

@@ -1,0 +1,82 @@
+/*
+ * Document loading: the input buffer and the object table.
+ *
+ * The loader reads the whole input into memory, refuses encrypted files,
+ * finds every indirect object by scanning the bytes for "N G obj", unpacks
+ * object streams and keeps one definition per object number. Later phases
+ * read the table; nothing in it points anywhere but into the input buffer,
+ * which lives as long as the table.
+ */
+#ifndef MORVEL_LOAD_H
+#define MORVEL_LOAD_H
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+struct free_deleter {
+    void operator()(void* p) const { std::free(p); }
+};
+
+// The whole input file followed by one NUL byte.
+struct input_file {
+    std::unique_ptr<char[], free_deleter> data;
+    int32_t len = 0;
+};
+
+// One indirect object of the input.
+struct pdf_obj {
+    int32_t num = 0;
+    int32_t gen = 0;
+    int32_t hdr_pos = 0;        // first digit of the object number; -1 from an object stream
+    int32_t body_pos = 0;       // "<<" opening the body; -1 when it is not a dictionary
+    int32_t stream_kw_pos = 0;  // "stream" keyword; -1 without a stream
+    int32_t data_pos = 0;       // first stream data byte; 0 without a stream
+    int32_t data_end = 0;       // just past the last stream data byte
+    int32_t endobj_pos = 0;     // "endobj" keyword; 0 from an object stream
+    int32_t end_pos = 0;        // endobj_pos + 6
+    int32_t data_len = 0;
+    int32_t has_stream = 0;
+    int32_t objstm_num = 0;  // number of the object stream it was unpacked from, 0 if top-level
+    std::string body;        // the object's text; empty when nothing was copied
+    const char* stream = nullptr;  // stream data inside the input buffer
+    uint64_t stream_len = 0;
+    int32_t is_page = 0;
+    int32_t is_pages = 0;
+    int32_t is_catalog = 0;
+    std::vector<int32_t> ref_pages;  // indices into page_list of the pages reaching it
+
+    bool has_body() const { return !body.empty(); }
+    int32_t body_len() const { return static_cast<int32_t>(body.size()); }
+};
+
+// The object table. Order is meaningful (file order, as the loader met the
+// objects); find() gives the first record with a number, through an index.
+struct obj_list {
+    std::vector<pdf_obj> items;
+
+    pdf_obj* find(int32_t num);
+    const pdf_obj* find(int32_t num) const;
+    int32_t position(int32_t num) const;  // table position of find(num), or -1
+    // Rebuilds the number index; call after the table changes.
+    void build_index();
+
+   private:
+    std::vector<int32_t> flat_;  // by number, for numbers up to FLAT_INDEX_MAX
+    std::unordered_map<int32_t, int32_t> sparse_;  // numbers beyond that
+};
+
+// The largest object number the flat index (and the renumbering) accepts.
+inline constexpr int32_t MAX_OBJ_NUM = 0x7FFFFF;
+
+// Phase 1: argument check, reading the input, encryption refusal.
+bool read_input(const char* input_path, const char* output_path, input_file& input);
+
+// Phases 2 to 4: object scan, object-stream expansion, duplicate resolution
+// and the empty check. Leaves the table indexed.
+bool load_objects(const input_file& input, const char* input_path, obj_list& objects);
+
+#endif
