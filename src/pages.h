@@ -46,4 +46,21 @@ bool analyze_pages(const input_file& input, obj_list& objects, const char* input
 std::string own_resources_text(const obj_list& objects, const pdf_obj* obj);
 std::string inherited_resources_text(const obj_list& objects, const pdf_obj* obj);
 
+// The value of an inheritable page attribute ("MediaBox", "CropBox",
+// "Rotate") that the page lacks, as written at its nearest ancestor through
+// /Parent: a reference "N G R", a balanced "[...]" array or a number. Empty
+// when the page has the key itself or no ancestor carries a usable value.
+std::string inherited_value_text(const obj_list& objects, const pdf_obj* page, const char* key);
+
+// Where a stream's /Length must change so that it equals the data length
+// written. The writer rewrites it; the page walk skips a reference that the
+// writer replaces (nothing will point at that length object any more).
+struct length_fix {
+    enum kind_t { KEEP, REPLACE, INSERT } kind = KEEP;
+    int32_t value_start = -1;  // REPLACE: body offsets of the old value (an integer or "N G R")
+    int32_t value_end = -1;
+    bool value_is_ref = false;  // REPLACE: the old value is a reference
+};
+length_fix stream_length_fix(const obj_list& objects, const pdf_obj& obj);
+
 #endif
