@@ -57,6 +57,9 @@ struct pdf_obj {
 // objects); find() gives the first record with a number, through an index.
 struct obj_list {
     std::vector<pdf_obj> items;
+    // Cross-reference streams, taken out of the table during expansion but
+    // kept (file order) for the trailer entries they carry (/Info, /ID, /Prev).
+    std::vector<pdf_obj> xref_streams;
 
     pdf_obj* find(int32_t num);
     const pdf_obj* find(int32_t num) const;
