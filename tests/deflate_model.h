@@ -146,6 +146,8 @@ struct trace_item {
 class reference {
    public:
     std::function<void(const trace_item&)> trace;
+    // The code lengths of each dynamic block: literal/length, then distance.
+    std::function<void(const std::vector<int>&, const std::vector<int>&)> lengths_seen;
 
     // The library's contract: 0 with the bytes produced, or -1 with 0.
     int run(const uint8_t* src, size_t srclen, uint8_t* dst, size_t dstcap, size_t* dstlen) {
@@ -299,6 +301,7 @@ class reference {
         int err = lengths(cl, lens, nlen + ndist);
         if (err) return err;
         if (lens[256] == 0) return -9;
+        if (lengths_seen) lengths_seen(std::vector<int>(lens, lens + nlen), std::vector<int>(lens + nlen, lens + nlen + ndist));
         err = construct(lc, lens, nlen);
         if (err && (err < 0 || nlen != lc.count[0] + lc.count[1])) return -7;
         err = construct(dc, lens + nlen, ndist);
