@@ -148,7 +148,7 @@ TEST(XrefChain, CompressedPredictedStreamSection) {
     long a = d.object(5, "(a)");
     d.object(5, "(b)");
     // Rows of 4 bytes with the PNG Up filter, then zlib.
-    std::string rows = be(0, 1) + be(0, 4) + be(2, 1) + be(1, 1) + be(static_cast<uint32_t>(a), 2) + be(0, 1);
+    std::string rows = be(0, 4) + be(1, 1) + be(static_cast<uint32_t>(a), 2) + be(0, 1);
     std::string filtered;
     std::string prev(4, '\0');
     for (size_t r = 0; r < rows.size(); r += 4) {
