@@ -103,18 +103,6 @@ static bool trailer_mentions_encryption(const encrypt_finder& ef) {
     return false;
 }
 
-// The first "stream" keyword at or after k as find_kw sees it over the bytes
-// below lim: a whole word, except that a keyword ending exactly at lim may be
-// followed by anything.
-static int32_t stream_kw_below(search_memo& streams, int32_t k, int32_t lim) {
-    int32_t c = streams.next(k);
-    if (c >= 0 && c <= lim - 6) return c;
-    int32_t t = lim - 6;
-    if (t >= k && memcmp(streams.buf + t, "stream", 6) == 0 && kw_at(streams.buf, t, lim, "stream"))
-        return t;
-    return -1;
-}
-
 // Each "/XRef" (raw bytes), from 2048 bytes before it up to the first
 // "stream" keyword within 2048 bytes after it.
 static bool xref_mentions_encryption(const encrypt_finder& ef) {
@@ -124,8 +112,10 @@ static bool xref_mentions_encryption(const encrypt_finder& ef) {
         int32_t lo = std::max(k - 2048, 0);
         int32_t lim = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(k) + 2048, ef.len));
         if (!ef.in_window(lo, lim)) continue;
-        int32_t s = stream_kw_below(streams, k, lim);
-        if (ef.in_window(lo, s >= 0 ? s : lim)) return true;
+        // A keyword that only counts because it ends exactly at lim would
+        // leave fewer than 8 bytes before lim: it cannot change the answer.
+        int32_t s = streams.next(k);
+        if (ef.in_window(lo, s >= 0 && s <= lim - 6 ? s : lim)) return true;
     }
     return false;
 }
