@@ -68,8 +68,8 @@ struct obj_list {
     void build_index();
 
    private:
-    std::vector<int32_t> flat_;  // by number, for numbers up to MAX_OBJ_NUM
-    std::unordered_map<int32_t, int32_t> sparse_;  // numbers beyond that
+    std::vector<int32_t> flat_;  // by number, when the numbers are dense
+    std::unordered_map<int32_t, int32_t> sparse_;  // numbers beyond flat_
 };
 
 // The largest object number the flat index (and the renumbering) accepts.
