@@ -2,6 +2,7 @@
 // object scan with its stream-extent rules, object-stream expansion,
 // duplicate resolution, and a pass over the corpus.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -124,6 +125,54 @@ TEST(ReadInput, TwoGibibytesIsTooLarge) {
     EXPECT_EQ(r.message, "file '" + in + "' is too large (2147483648 bytes)");
     EXPECT_TRUE(r.output_untouched);
 }
+
+TEST(ReadInput, UnseekableInput) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "1 0 obj", 7), 7);
+    std::string in = "/proc/self/fd/" + std::to_string(fds[0]);
+    scratch_dir dir;
+    auto r = optimize_with_sentinel(dir, in);
+    close(fds[0]);
+    close(fds[1]);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.message, "failed to seek in '" + in + "'");
+    EXPECT_TRUE(r.output_untouched);
+}
+
+TEST(ReadInput, ShortRead) {
+    // Attribute files claim a whole page but hold a few bytes.
+    std::string in;
+    for (const char* p : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/kernel/uevent_seqnum",
+                          "/sys/kernel/profiling"})
+        if (testutil::file_exists(p) && !testutil::read_file(p).empty()) in = p;
+    if (in.empty()) GTEST_SKIP() << "no attribute file to read";
+    scratch_dir dir;
+    auto r = optimize_with_sentinel(dir, in);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.message, "read error on '" + in + "'");
+    EXPECT_TRUE(r.output_untouched);
+}
+
+#ifndef MORVEL_SANITIZED
+TEST(ReadInputDeathTest, NoMemoryForTheInput) {
+    scratch_dir dir;
+    std::string in = dir.file("big.pdf");
+    write_file(in, "");
+    ASSERT_EQ(truncate(in.c_str(), 512LL << 20), 0);
+    std::string out = dir.file("out.pdf");
+    write_file(out, "sentinel");
+    std::string want = "out of memory reading '" + in + "'";
+    auto run = [&] {
+        struct rlimit lim = {256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &lim);
+        int rc = morvel_optimize(in.c_str(), out.c_str());
+        _exit(rc == 0 && want == morvel_last_error() ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(0), "");
+    EXPECT_EQ(testutil::read_file(out), "sentinel");
+}
+#endif
 
 TEST(ReadInput, ReadsWholeFileWithNul) {
     scratch_dir dir;
