@@ -30,7 +30,8 @@ constexpr uint8_t lext[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3,
 constexpr uint16_t dists[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
                                 33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
                                 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t dext[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+constexpr uint8_t dext[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                              6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 constexpr uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
 // Why decoding stopped; the first reason found sticks.
@@ -366,6 +367,16 @@ uint8_t paeth(int a, int b, int c) {
     return static_cast<uint8_t>(pb <= pc ? b : c);
 }
 
+int predict(uint8_t type, int left, int above, int corner) {
+    switch (type) {
+        case 1: return left;
+        case 2: return above;
+        case 3: return (left + above) / 2;
+        case 4: return paeth(left, above, corner);
+        default: return 0;
+    }
+}
+
 // Writes the plain row to dst from the filtered bytes at src, which lie
 // further on in the same buffer; up is the previous plain row or null.
 void unfilter_row(uint8_t* dst, const uint8_t* src, const uint8_t* up, size_t w, uint8_t type) {
@@ -373,8 +384,7 @@ void unfilter_row(uint8_t* dst, const uint8_t* src, const uint8_t* up, size_t w,
         int left = j ? dst[j - 1] : 0;
         int above = up ? up[j] : 0;
         int corner = up && j ? up[j - 1] : 0;
-        int pred = type == 1 ? left : type == 2 ? above : type == 3 ? (left + above) / 2 : type == 4 ? paeth(left, above, corner) : 0;
-        dst[j] = static_cast<uint8_t>(src[j] + pred);
+        dst[j] = static_cast<uint8_t>(src[j] + predict(type, left, above, corner));
     }
 }
 

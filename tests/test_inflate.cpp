@@ -62,7 +62,9 @@ bytes sample(const std::string& kind, size_t n, uint32_t seed) {
         "12 0 obj\n<< /Type /Page /Parent 3 0 R /MediaBox [0 0 612 792] /Contents 14 0 R >>\nendobj\n";
     for (size_t i = 0; i < n; i++) {
         if (kind == "random") d[i] = static_cast<uint8_t>(rng());
-        if (kind == "text") d[i] = static_cast<uint8_t>(rng() % 8 ? text[(i + rng() % 2) % text.size()] : '0' + rng() % 10);
+        if (kind == "text") {
+            d[i] = static_cast<uint8_t>(rng() % 8 ? text[(i + rng() % 2) % text.size()] : '0' + rng() % 10);
+        }
         if (kind == "runs") d[i] = static_cast<uint8_t>((i / 5000) % 3);
     }
     return d;
@@ -76,6 +78,8 @@ bit_writer abc_prefix() {
     return w;
 }
 
+// "abc", then a final fixed block written by more, closed with the end of
+// block when more returns true.
 bytes fixed_then(bool (*more)(fixed_block&)) {
     bit_writer w = abc_prefix();
     fixed_block f(w, true);
@@ -164,8 +168,10 @@ std::vector<stop_case> stop_cases() {
         {"unused one-bit pattern at the end", dynamic_codes({{256, 1}}, {0}, {}, 1), 10, -1, 0},
         {"symbol 286", fixed_then([](fixed_block& f) { f.sym(286).w.put(0, 8); return false; }), 10, 0, 3},
         {"symbol 287", fixed_then([](fixed_block& f) { f.sym(287); return false; }), 10, 0, 3},
-        {"distance code 30", fixed_then([](fixed_block& f) { f.bytes("a").sym(257).w.code(30, 5).put(0, 10); return false; }), 10, 0, 4},
-        {"distance code 31 near the end", fixed_then([](fixed_block& f) { f.bytes("a").sym(257).w.code(31, 5); return false; }), 10, -1, 0},
+        {"distance code 30",
+         fixed_then([](fixed_block& f) { f.bytes("a").sym(257).w.code(30, 5).put(0, 10); return false; }), 10, 0, 4},
+        {"distance code 31 near the end",
+         fixed_then([](fixed_block& f) { f.bytes("a").sym(257).w.code(31, 5); return false; }), 10, -1, 0},
         {"distance too far", fixed_then([](fixed_block& f) { f.bytes("a").match(3, 5); return true; }), 10, 0, 4},
         {"distance too far before full", fixed_then([](fixed_block& f) { f.bytes("a").match(3, 5); return true; }), 4, 0, 4},
         {"overlapping match", fixed_then([](fixed_block& f) { f.match(10, 2); return true; }), 13, 0, 13},
