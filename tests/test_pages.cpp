@@ -298,6 +298,9 @@ TEST(Attribution, InheritedResources) {
     EXPECT_EQ(inherited_resources_text(t.objects, &t.rec(3)), "<</Font<</F1 7 0 R>>>>");
     EXPECT_EQ(inherited_resources_text(t.objects, &t.rec(6)), "<<>>");
     EXPECT_EQ(own_resources_text(t.objects, &t.rec(5)), "");
+    inheritance_cache cache(t.objects);
+    for (int32_t num : {5, 3, 6, 5, 10})
+        EXPECT_EQ(cache.resources(&t.rec(num)), inherited_resources_text(t.objects, &t.rec(num))) << num;
 }
 
 TEST(Attribution, InheritedResourcesFollowOnly64References) {
@@ -327,6 +330,9 @@ TEST(Attribution, ResourcesTooFarUpAreNotInherited) {
     EXPECT_TRUE(t.refs(7).empty());
     EXPECT_EQ(inherited_resources_text(t.objects, &t.rec(43)), "");
     EXPECT_EQ(inherited_resources_text(t.objects, &t.rec(42)), "<</Font<</F1 7 0 R>>>>");
+    inheritance_cache cache(t.objects);
+    EXPECT_EQ(cache.resources(&t.rec(42)), "<</Font<</F1 7 0 R>>>>");
+    EXPECT_EQ(cache.resources(&t.rec(43)), "");
 }
 
 TEST(Attribution, InheritedPageAttributes) {
@@ -371,6 +377,10 @@ TEST(Attribution, InheritedValueForms) {
             .add(4, std::string("<</Type/Pages/Parent 2 0 R") + c.node + ">>")
             .add(3, page(4, c.page_extra));
         EXPECT_EQ(inherited_value_text(t.objects, &t.rec(3), "MediaBox"), c.want) << c.node << " | " << c.upper;
+        inheritance_cache cache(t.objects);
+        for (int round = 0; round < 2; round++)
+            EXPECT_EQ(cache.value(&t.rec(3), "MediaBox"), c.want) << c.node << " | " << c.upper;
+        EXPECT_EQ(cache.value(&t.rec(3), "CropBox"), "");
     }
 }
 
