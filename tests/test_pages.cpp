@@ -272,6 +272,16 @@ TEST(Attribution, WalksStopAtPagesNodesCatalogAndOtherPages) {
     EXPECT_EQ(l.other_objs, (ints{2, 11}));
 }
 
+TEST(Attribution, ChainsEndAtDepth200) {
+    table t;
+    t.add(1, "<</Type/Catalog/Pages 2 0 R>>").add(2, "<</Type/Pages/Kids[3 0 R]>>").add(3, page(2, "/A 100 0 R"));
+    for (int n = 100; n < 310; n++) t.add(n, "<</Next " + std::to_string(n + 1) + " 0 R>>");
+    page_layout l;
+    ASSERT_TRUE(analyze(t, l));
+    EXPECT_EQ(t.refs(299), ints{0});  // depth 200: recorded, not followed
+    EXPECT_TRUE(t.refs(300).empty());
+}
+
 TEST(Attribution, InheritedResources) {
     table t;
     t.add(1, "<</Type/Catalog/Pages 2 0 R>>")
