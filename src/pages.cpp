@@ -1,6 +1,213 @@
 /*
- * Page structure analysis.
+ * Page structure analysis, first step and driver: which record is the
+ * document catalog, which is the root of the page tree, and the pages in
+ * document order.
+ *
+ * The catalog comes from the last "/Root" in the raw file, checked against
+ * the records typed /Catalog; the root from the catalog's /Pages. The tree is
+ * flattened depth first with an explicit stack, so a deep or cyclic tree
+ * costs neither stack nor repeated work: each Pages node is expanded once and
+ * each page listed once, at its first position.
  */
 #include "pages.h"
 
-bool analyze_pages(const input_file&, obj_list&, const char*, page_layout&) { return false; }
+#include <cstring>
+
+#include "api.h"
+#include "scan.h"
+
+namespace {
+
+int32_t first_flagged(const obj_list& objects, int32_t pdf_obj::*flag) {
+    for (size_t i = 0; i < objects.items.size(); i++)
+        if (objects.items[i].*flag) return static_cast<int32_t>(i);
+    return -1;
+}
+
+bool has_name(const pdf_obj& rec, const char* name) {
+    return find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), name) >= 0;
+}
+
+// The integer after the last "/Root" of the file (a whole name, not
+// "/RootX"), or 0. Trailers sit at the end, so the search runs backwards;
+// the last one found decides even when its value is unusable.
+int32_t root_number(const input_file& input) {
+    const char* d = input.data.get();
+    int32_t len = input.len;
+    if (!d || len < 5) return 0;
+    int32_t last = len - 5;  // last offset where "/Root" fits
+    while (last >= 0) {
+        const void* hit = memrchr(d, '/', static_cast<size_t>(last) + 1);
+        if (!hit) return 0;
+        int32_t p = static_cast<int32_t>(static_cast<const char*>(hit) - d);
+        if (memcmp(d + p, "/Root", 5) == 0 &&
+            !(p + 5 < len && is_alnum(static_cast<unsigned char>(d[p + 5])))) {
+            int32_t cursor = p + 5;
+            int32_t n = parse_int_at(d, len, &cursor);
+            return n > 0 ? n : 0;
+        }
+        last = p - 1;
+    }
+    return 0;
+}
+
+// The catalog named by /Root wins over the typed one when it is usable
+// (a dictionary without a stream) and either nothing else is typed /Catalog
+// or it has a /Pages entry.
+int32_t choose_catalog(const input_file& input, obj_list& objects) {
+    int32_t flagged = first_flagged(objects, &pdf_obj::is_catalog);
+    int32_t r = root_number(input);
+    int32_t pos = objects.position(r);
+    if (pos < 0) return flagged;
+    pdf_obj& o = objects.items[static_cast<size_t>(pos)];
+    if (!o.has_body() || o.has_stream) return flagged;
+    if (flagged >= 0 && !has_name(o, "Pages")) return flagged;
+    o.is_page = 0;
+    o.is_pages = 0;
+    o.is_catalog = 1;
+    if (flagged >= 0 && flagged != pos) objects.items[static_cast<size_t>(flagged)].is_catalog = 0;
+    return pos;
+}
+
+int32_t choose_root(const obj_list& objects, int32_t catalog) {
+    if (catalog >= 0) {
+        const pdf_obj& c = objects.items[static_cast<size_t>(catalog)];
+        int32_t p = find_name(c.body.data(), c.body_len(), 0, c.body_len(), "Pages");
+        if (p >= 0) {
+            int32_t cursor = p + 6;
+            int32_t pos = objects.position(parse_int_at(c.body.data(), c.body_len(), &cursor));
+            if (pos >= 0) return pos;
+        }
+    }
+    return first_flagged(objects, &pdf_obj::is_pages);
+}
+
+// Reads the kids of a /Kids array whose "[" ends just before i. An entry is
+// an object number, an optional generation and an optional R; anything else
+// is stepped over. At most cap entries are taken.
+void parse_kids(const char* t, int32_t len, int32_t i, size_t cap, std::vector<int32_t>& kids) {
+    while (i < len && kids.size() < cap) {
+        unsigned char c = static_cast<unsigned char>(t[i]);
+        if (is_pdf_space(c)) {
+            i++;
+            continue;
+        }
+        if (c == ']') return;
+        if (!is_digit(c)) {
+            i++;
+            continue;
+        }
+        int32_t a = parse_int_at(t, len, &i);
+        parse_int_at(t, len, &i);  // generation, not needed
+        while (i < len && is_pdf_space(static_cast<unsigned char>(t[i]))) i++;
+        if (i < len && t[i] == 'R') i++;
+        if (a > 0) kids.push_back(a);
+    }
+}
+
+size_t kid_cap(int32_t text_len) { return static_cast<size_t>(text_len / 4) + 1; }
+
+// Parses the array of a /Kids value given by reference: the referenced
+// object's text must be the array itself.
+void parse_indirect_kids(const obj_list& objects, const pdf_obj& node, int32_t i,
+                         std::vector<int32_t>& kids) {
+    const pdf_obj* arr = objects.find(parse_int_at(node.body.data(), node.body_len(), &i));
+    if (!arr || !arr->has_body()) return;
+    const char* t = arr->body.data();
+    int32_t len = arr->body_len();
+    int32_t j = 0;
+    while (j < len && is_pdf_space(static_cast<unsigned char>(t[j]))) j++;
+    if (j < len && t[j] == '[') parse_kids(t, len, j + 1, kid_cap(len), kids);
+}
+
+std::vector<int32_t> kids_of(const obj_list& objects, const pdf_obj& node) {
+    std::vector<int32_t> kids;
+    const char* t = node.body.data();
+    int32_t len = node.body_len();
+    int32_t p = find_name(t, len, 0, len, "Kids");
+    if (p < 0) return kids;
+    int32_t i = p + 5;
+    while (i < len && is_pdf_space(static_cast<unsigned char>(t[i]))) i++;
+    if (i >= len) return kids;
+    if (t[i] == '[')
+        parse_kids(t, len, i + 1, kid_cap(len), kids);
+    else if (is_digit(static_cast<unsigned char>(t[i])))
+        parse_indirect_kids(objects, node, i, kids);
+    return kids;
+}
+
+struct tree_walk {
+    const obj_list& objects;
+    std::vector<int32_t>& pages;
+    std::vector<char> expanded;  // by table position: Pages nodes already read
+    std::vector<char> listed;    // by table position: pages already in the list
+    std::vector<std::vector<int32_t>> kid_stack;
+    std::vector<size_t> next_kid;
+
+    tree_walk(const obj_list& o, std::vector<int32_t>& p)
+        : objects(o), pages(p), expanded(o.items.size(), 0), listed(o.items.size(), 0) {}
+
+    void list_page(int32_t pos) {
+        if (listed[static_cast<size_t>(pos)]) return;
+        listed[static_cast<size_t>(pos)] = 1;
+        pages.push_back(objects.items[static_cast<size_t>(pos)].num);
+    }
+
+    // A page joins the list; a Pages node seen for the first time has its
+    // whole /Kids array read and becomes the next level of the walk.
+    void visit(int32_t num) {
+        int32_t pos = objects.position(num);
+        if (pos < 0) return;
+        const pdf_obj& rec = objects.items[static_cast<size_t>(pos)];
+        if (!rec.has_body()) return;
+        if (rec.is_page) return list_page(pos);
+        if (!rec.is_pages || expanded[static_cast<size_t>(pos)]) return;
+        expanded[static_cast<size_t>(pos)] = 1;
+        kid_stack.push_back(kids_of(objects, rec));
+        next_kid.push_back(0);
+    }
+
+    void run(int32_t root_num) {
+        visit(root_num);
+        while (!kid_stack.empty()) {
+            if (next_kid.back() == kid_stack.back().size()) {
+                kid_stack.pop_back();
+                next_kid.pop_back();
+                continue;
+            }
+            int32_t kid = kid_stack.back()[next_kid.back()++];
+            visit(kid);  // may push the next level
+        }
+    }
+};
+
+}  // namespace
+
+void choose_catalog_and_root(const input_file& input, obj_list& objects, page_layout& layout) {
+    layout.catalog = choose_catalog(input, objects);
+    layout.pages_root = choose_root(objects, layout.catalog);
+}
+
+bool list_pages(const obj_list& objects, const char* input_path, page_layout& layout) {
+    layout.page_list.clear();
+    tree_walk walk(objects, layout.page_list);
+    if (layout.pages_root >= 0) walk.run(objects.items[static_cast<size_t>(layout.pages_root)].num);
+    if (layout.page_list.empty()) {
+        for (const pdf_obj& rec : objects.items)
+            if (rec.is_page) walk.list_page(objects.position(rec.num));
+    }
+    if (layout.page_list.empty()) {
+        set_error("failed to find valid pages in '%s' (found %d)", input_path, 0);
+        return false;
+    }
+    return true;
+}
+
+bool analyze_pages(const input_file& input, obj_list& objects, const char* input_path,
+                   page_layout& layout) {
+    choose_catalog_and_root(input, objects, layout);
+    if (!list_pages(objects, input_path, layout)) return false;
+    attribute_pages(objects, layout.page_list);
+    classify_objects(objects, layout);
+    return number_objects(objects, input_path, layout);
+}

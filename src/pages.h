@@ -41,6 +41,21 @@ struct page_layout {
 bool analyze_pages(const input_file& input, obj_list& objects, const char* input_path,
                    page_layout& layout);
 
+// The steps of analyze_pages, in order.
+// Catalog and page-tree root (layout.catalog, layout.pages_root as found,
+// even when the root turns out unusable); may move the catalog flag.
+void choose_catalog_and_root(const input_file& input, obj_list& objects, page_layout& layout);
+// Flattens the tree under layout.pages_root into layout.page_list, falling
+// back on every page-typed record; fails when there is no page at all.
+bool list_pages(const obj_list& objects, const char* input_path, page_layout& layout);
+// Records on every object the indices of the pages that reach it (ref_pages).
+void attribute_pages(obj_list& objects, const std::vector<int32_t>& page_list);
+// Sorts every record into one place: a page group, the shared objects, the
+// other objects (root first) or the catalog; drops an unusable root.
+void classify_objects(const obj_list& objects, page_layout& layout);
+// New numbers for everything classify_objects placed.
+bool number_objects(const obj_list& objects, const char* input_path, page_layout& layout);
+
 // The /Resources dictionary of a page: its own, else that of its nearest
 // ancestor through /Parent (up to 32 steps). Empty when there is none.
 std::string own_resources_text(const obj_list& objects, const pdf_obj* obj);

@@ -7,7 +7,9 @@
  */
 #include "scan.h"
 
+#include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 static constexpr byte_classes make_classes() {
     byte_classes t{};
@@ -206,4 +208,139 @@ int has_type(const char* text, int32_t len, const char* type_name) {
         if (i + 1 + n == len || !is_alnum(at(text, i + 1 + n))) return 1;
     }
     return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Indirect references. Both operations below walk the text with the same
+// tokenizer so that comments and strings never yield references, and judge a
+// reference by the same rule.
+
+int32_t reference_at(const char* text, int32_t len, int32_t pos, int32_t* num, int32_t* gen) {
+    if (pos < 0 || pos >= len || !is_digit(at(text, pos))) return -1;
+    int32_t cursor = pos;
+    int32_t a = parse_int_at(text, len, &cursor);
+    int32_t i = cursor;
+    while (i < len && is_pdf_space(at(text, i))) i++;
+    // The generation must be separated by white space: right after the
+    // object number's digits stands a non-digit.
+    if (i >= len || !is_digit(at(text, i))) return -1;
+    int32_t g = parse_int_at(text, len, &i);
+    while (i < len && is_pdf_space(at(text, i))) i++;
+    if (i >= len || text[i] != 'R') return -1;
+    // "1 0 RG" is two integers and an operator, not a reference.
+    if (i + 1 < len && is_alnum(at(text, i + 1))) return -1;
+    *num = a;
+    *gen = g;
+    return i + 1;
+}
+
+namespace {
+
+enum class tok { plain, ref, digits };
+
+struct token {
+    tok kind;
+    int32_t end;  // offset just past the token
+    int32_t num;  // ref only
+};
+
+int32_t literal_string_end(const char* text, int32_t len, int32_t pos) {
+    int32_t depth = 1;
+    int32_t i = pos + 1;
+    while (i < len) {
+        char c = text[i];
+        if (c == '\\') {
+            i += 2;  // the escaped byte never opens or closes
+            continue;
+        }
+        if (c == '(') depth++;
+        if (c == ')' && --depth == 0) return i + 1;
+        i++;
+    }
+    return len;
+}
+
+int32_t line_end(const char* text, int32_t len, int32_t pos) {
+    int32_t i = pos;
+    while (i < len && text[i] != '\r' && text[i] != '\n') i++;
+    return i;
+}
+
+int32_t hex_string_end(const char* text, int32_t len, int32_t pos) {
+    const void* gt = memchr(text + pos, '>', static_cast<size_t>(len - pos));
+    return gt ? static_cast<int32_t>(static_cast<const char*>(gt) - text) + 1 : len;
+}
+
+// The token starting at pos (pos < len).
+token next_token(const char* text, int32_t len, int32_t pos) {
+    char c = text[pos];
+    switch (c) {
+        case '%':
+            return {tok::plain, line_end(text, len, pos), 0};
+        case '(':
+            return {tok::plain, literal_string_end(text, len, pos), 0};
+        case '<':
+            if (pos + 1 < len && text[pos + 1] == '<') return {tok::plain, pos + 2, 0};
+            return {tok::plain, hex_string_end(text, len, pos), 0};
+        case '>':
+            return {tok::plain, pos + 1 < len && text[pos + 1] == '>' ? pos + 2 : pos + 1, 0};
+        default:
+            break;
+    }
+    if (!is_digit(static_cast<unsigned char>(c))) return {tok::plain, pos + 1, 0};
+    int32_t num = 0, gen = 0;
+    int32_t end = reference_at(text, len, pos, &num, &gen);
+    if (end >= 0) return {tok::ref, end, num};
+    int32_t i = pos;
+    while (i < len && is_digit(at(text, i))) i++;
+    return {tok::digits, i, 0};
+}
+
+// Dictionaries hold few references, so a linear test is cheapest there; the
+// long lists (a page tree's /Kids, a big /Annots) switch to a hash set.
+constexpr size_t LINEAR_DEDUP_MAX = 32;
+
+}  // namespace
+
+void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums,
+                        size_t limit, int32_t skip_ref_at) {
+    std::unordered_set<int32_t> seen;
+    int32_t pos = 0;
+    while (pos < text_len) {
+        token t = next_token(text, text_len, pos);
+        if (t.kind == tok::ref && t.num > 0 && nums.size() < limit && pos != skip_ref_at) {
+            bool known;
+            if (nums.size() <= LINEAR_DEDUP_MAX) {
+                known = std::find(nums.begin(), nums.end(), t.num) != nums.end();
+            } else {
+                if (seen.empty()) seen.insert(nums.begin(), nums.end());
+                known = seen.count(t.num) != 0;
+            }
+            if (!known) {
+                nums.push_back(t.num);
+                if (!seen.empty()) seen.insert(t.num);
+            }
+        }
+        pos = t.end;
+    }
+}
+
+void rewrite_references(const char* text, int32_t text_len, const int32_t* new_num,
+                        int32_t max_num, out_buf& out) {
+    int32_t copied = 0;  // bytes before this are already in out
+    int32_t pos = 0;
+    while (pos < text_len) {
+        token t = next_token(text, text_len, pos);
+        if (t.kind == tok::ref) {
+            buf_bytes(out, text + copied, static_cast<size_t>(pos - copied));
+            int32_t a = t.num;
+            if (a >= 1 && a <= max_num && new_num[a] > 0)
+                buf_printf(out, "%d 0 R", new_num[a]);
+            else
+                buf_bytes(out, "null", 4);  // the object is not written: a dangling reference
+            copied = t.end;
+        }
+        pos = t.end;
+    }
+    buf_bytes(out, text + copied, static_cast<size_t>(text_len - copied));
 }

@@ -64,14 +64,21 @@ int check_dict_type(const char* text, int32_t len);
 // 1 when some /Type entry has the value /type_name.
 int has_type(const char* text, int32_t len, const char* type_name);
 
+// The reference "N G R" whose first digit is at pos: white space between the
+// integers, optional white space before the R, and no letter or digit right
+// after it. Returns the offset just past the R and stores N and G, or -1.
+int32_t reference_at(const char* text, int32_t len, int32_t pos, int32_t* num, int32_t* gen);
+
 // Appends each distinct object number above 0 referenced by "N G R" in text
 // (outside strings and comments), in order of first occurrence, while fewer
-// than limit numbers are held.
+// than limit numbers are held. The reference token starting at skip_ref_at,
+// if any, is passed over.
 void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums,
-                        size_t limit);
+                        size_t limit, int32_t skip_ref_at = -1);
 
 // Copies text into out with every reference rewritten through new_num
-// (indexed by old number, 0..max_num; an entry <= 0 means no new number).
+// (indexed by old number, 0..max_num; an entry <= 0 means no new number, and
+// such a reference becomes "null").
 void rewrite_references(const char* text, int32_t text_len, const int32_t* new_num,
                         int32_t max_num, out_buf& out);
 
