@@ -58,10 +58,11 @@ struct text_edit {
     std::string text;
 };
 
+// Formats one integer into a short text (every format here is under 64 bytes).
 std::string format_int(const char* fmt, int64_t value) {
-    char tmp[32];
+    char tmp[64];
     int n = snprintf(tmp, sizeof tmp, fmt, static_cast<long long>(value));
-    return std::string(tmp, static_cast<size_t>(n));
+    return std::string(tmp, n < 0 ? 0 : std::min(static_cast<size_t>(n), sizeof tmp - 1));
 }
 
 // An edit forcing the reference after the first /key to name new_number,
