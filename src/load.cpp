@@ -1,9 +1,21 @@
 /*
- * Document loading: reading the input, the object table and its index.
+ * Document loading: reading the input, refusing encrypted files, the order
+ * of the loading steps, duplicate resolution and the table's number index.
+ *
+ * The object scanner and the stream-extent rules live in objscan.cpp, the
+ * unpacking of object streams in objstm.cpp.
  */
 #include "load.h"
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
 #include "api.h"
+#include "scan.h"
 
 void obj_list::build_index() {
     flat_.clear();
@@ -40,11 +52,174 @@ const pdf_obj* obj_list::find(int32_t num) const {
     return p < 0 ? nullptr : &items[static_cast<size_t>(p)];
 }
 
-bool read_input(const char* input_path, const char* output_path, input_file&) {
-    if (!input_path || !*input_path || !output_path || !*output_path)
-        return set_error("input_path or output_path is NULL/empty"), false;
-    set_error("optimization is not available yet");
+// Offsets are 32-bit throughout, so the input must stay below 2 GiB.
+static constexpr long long INPUT_LIMIT = 0x80000000LL;
+
+namespace {
+
+struct file_closer {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+// The raw "/Encrypt" occurrences and the windows they are looked for in.
+struct encrypt_finder {
+    const char* buf;
+    int32_t len;
+    std::vector<int32_t> hits;  // ascending
+
+    // Whether "/Encrypt" lies wholly inside [lo, hi).
+    bool in_window(int32_t lo, int32_t hi) const {
+        auto it = std::lower_bound(hits.begin(), hits.end(), lo);
+        return it != hits.end() && static_cast<int64_t>(*it) + 8 <= hi;
+    }
+};
+
+}  // namespace
+
+static std::vector<int32_t> raw_occurrences(const char* buf, int32_t len, const char* what) {
+    std::vector<int32_t> at;
+    size_t n = strlen(what);
+    const char* p = buf;
+    const char* end = buf + len;
+    while (static_cast<size_t>(end - p) >= n) {
+        const void* hit = memmem(p, static_cast<size_t>(end - p), what, n);
+        if (!hit) break;
+        p = static_cast<const char*>(hit);
+        at.push_back(static_cast<int32_t>(p - buf));
+        p++;
+    }
+    return at;
+}
+
+// Each file trailer, from "trailer" up to the next "startxref" (or the end).
+static bool trailer_mentions_encryption(const encrypt_finder& ef) {
+    search_memo startxref{ef.buf, ef.len, "startxref", find_kw};
+    for (int32_t t = find_kw(ef.buf, ef.len, 0, "trailer"); t >= 0;
+         t = find_kw(ef.buf, ef.len, t + 7, "trailer")) {
+        int32_t s = startxref.next(t);
+        if (ef.in_window(t, s >= 0 ? s : ef.len)) return true;
+    }
     return false;
 }
 
-bool load_objects(const input_file&, const char*, obj_list&) { return false; }
+// The first "stream" keyword at or after k as find_kw sees it over the bytes
+// below lim: a whole word, except that a keyword ending exactly at lim may be
+// followed by anything.
+static int32_t stream_kw_below(search_memo& streams, int32_t k, int32_t lim) {
+    int32_t c = streams.next(k);
+    if (c >= 0 && c <= lim - 6) return c;
+    int32_t t = lim - 6;
+    if (t >= k && memcmp(streams.buf + t, "stream", 6) == 0 && kw_at(streams.buf, t, lim, "stream"))
+        return t;
+    return -1;
+}
+
+// Each "/XRef" (raw bytes), from 2048 bytes before it up to the first
+// "stream" keyword within 2048 bytes after it.
+static bool xref_mentions_encryption(const encrypt_finder& ef) {
+    if (ef.len < 5) return false;
+    search_memo streams{ef.buf, ef.len, "stream", find_kw};
+    for (int32_t k : raw_occurrences(ef.buf, ef.len, "/XRef")) {
+        int32_t lo = std::max(k - 2048, 0);
+        int32_t lim = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(k) + 2048, ef.len));
+        if (!ef.in_window(lo, lim)) continue;
+        int32_t s = stream_kw_below(streams, k, lim);
+        if (ef.in_window(lo, s >= 0 ? s : lim)) return true;
+    }
+    return false;
+}
+
+bool mentions_encryption(const char* buf, int32_t len) {
+    encrypt_finder ef{buf, len, raw_occurrences(buf, len, "/Encrypt")};
+    if (ef.hits.empty()) return false;
+    return trailer_mentions_encryption(ef) || xref_mentions_encryption(ef);
+}
+
+// Reading a large file faults in every page of its buffer; with huge pages
+// that is a few hundred faults instead of tens of thousands. Only a hint.
+static void ask_for_huge_pages(char* p, size_t size) {
+#ifdef MADV_HUGEPAGE
+    constexpr uintptr_t HUGE_PAGE = uintptr_t{1} << 21;
+    uintptr_t lo = (reinterpret_cast<uintptr_t>(p) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    uintptr_t hi = (reinterpret_cast<uintptr_t>(p) + size) & ~(HUGE_PAGE - 1);
+    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)size;
+#endif
+}
+
+// The whole file into one malloc'd buffer with a NUL after it.
+static bool read_whole_file(const char* path, input_file& input) {
+    file_ptr f(fopen(path, "rb"));
+    if (!f) return set_error("cannot open file '%s'", path), false;
+    if (fseek(f.get(), 0, SEEK_END) != 0) return set_error("failed to seek in '%s'", path), false;
+    long n = ftell(f.get());
+    if (n < 0) return set_error("failed to read length of '%s'", path), false;
+    if (n >= INPUT_LIMIT)
+        return set_error("file '%s' is too large (%lld bytes)", path, static_cast<long long>(n)), false;
+    if (fseek(f.get(), 0, SEEK_SET) != 0) return set_error("failed to read length of '%s'", path), false;
+
+    size_t size = static_cast<size_t>(n);
+    input.data.reset(static_cast<char*>(malloc(size + 1)));
+    if (!input.data) return set_error("out of memory reading '%s'", path), false;
+    ask_for_huge_pages(input.data.get(), size + 1);
+    if (size > 0 && fread(input.data.get(), 1, size, f.get()) != size) {
+        input.data.reset();
+        return set_error("read error on '%s'", path), false;
+    }
+    input.data[size] = '\0';
+    input.len = static_cast<int32_t>(n);
+    return true;
+}
+
+bool read_input(const char* input_path, const char* output_path, input_file& input) {
+    if (!input_path || !*input_path || !output_path || !*output_path)
+        return set_error("input_path or output_path is NULL/empty"), false;
+    // Refuse before allocating anything; when stat fails, opening the file
+    // reports the problem.
+    struct stat st;
+    if (stat(input_path, &st) == 0 && st.st_size >= INPUT_LIMIT)
+        return set_error("file '%s' is too large (%lld bytes)", input_path,
+                         static_cast<long long>(st.st_size)),
+               false;
+    if (!read_whole_file(input_path, input)) return false;
+    if (mentions_encryption(input.data.get(), input.len)) {
+        input.data.reset();
+        input.len = 0;
+        return set_error("encrypted PDFs are not supported — decrypt first: '%s'", input_path), false;
+    }
+    return true;
+}
+
+void resolve_duplicates(obj_list& objects) {
+    std::vector<pdf_obj>& t = objects.items;
+    if (t.empty()) return;
+    int32_t max = 0;
+    for (const pdf_obj& o : t) max = std::max(max, o.num);
+    // Larger numbers are refused later, when the objects are renumbered.
+    if (max > MAX_OBJ_NUM) return;
+
+    std::vector<int32_t> last(static_cast<size_t>(max) + 1, -1);
+    for (size_t i = 0; i < t.size(); i++) last[static_cast<size_t>(t[i].num)] = static_cast<int32_t>(i);
+    size_t kept = 0;
+    for (size_t i = 0; i < t.size(); i++) {
+        if (last[static_cast<size_t>(t[i].num)] != static_cast<int32_t>(i)) continue;
+        if (kept != i) t[kept] = std::move(t[i]);
+        kept++;
+    }
+    t.erase(t.begin() + static_cast<ptrdiff_t>(kept), t.end());
+}
+
+bool load_objects(const input_file& input, const char* input_path, obj_list& objects) {
+    objects.items.clear();
+    objects.xref_streams.clear();
+    scan_objects(input, objects.items);
+    expand_object_streams(objects.items, objects.xref_streams);
+    resolve_duplicates(objects);
+    objects.build_index();
+    fix_referenced_lengths(input, objects);
+    if (objects.items.empty()) return set_error("no valid PDF objects found in '%s'", input_path), false;
+    return true;
+}

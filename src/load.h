@@ -57,6 +57,9 @@ struct pdf_obj {
 // objects); find() gives the first record with a number, through an index.
 struct obj_list {
     std::vector<pdf_obj> items;
+    // Cross-reference streams, taken out of the table during expansion but
+    // kept (file order) for the trailer entries they carry (/Info, /ID, /Prev).
+    std::vector<pdf_obj> xref_streams;
 
     pdf_obj* find(int32_t num);
     const pdf_obj* find(int32_t num) const;
@@ -65,7 +68,7 @@ struct obj_list {
     void build_index();
 
    private:
-    std::vector<int32_t> flat_;  // by number, for numbers up to FLAT_INDEX_MAX
+    std::vector<int32_t> flat_;  // by number, for numbers up to MAX_OBJ_NUM
     std::unordered_map<int32_t, int32_t> sparse_;  // numbers beyond that
 };
 
@@ -78,5 +81,50 @@ bool read_input(const char* input_path, const char* output_path, input_file& inp
 // Phases 2 to 4: object scan, object-stream expansion, duplicate resolution
 // and the empty check. Leaves the table indexed.
 bool load_objects(const input_file& input, const char* input_path, obj_list& objects);
+
+// The steps of the two phases, in the order they run.
+
+// 1 when "/Encrypt" stands near a "trailer" or a "/XRef" of buf.
+bool mentions_encryption(const char* buf, int32_t len);
+
+// Every indirect object found by scanning the bytes, in file order.
+void scan_objects(const input_file& input, std::vector<pdf_obj>& table);
+
+// Replaces each readable object stream by the objects inside it and moves
+// cross-reference streams out of the table into xref_streams.
+void expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams);
+
+// Keeps one record per object number: the last one in table order.
+void resolve_duplicates(obj_list& objects);
+
+// Streams whose /Length refers to an integer object take their data extent
+// from it when "endstream" follows there. Needs the table indexed.
+void fix_referenced_lengths(const input_file& input, obj_list& objects);
+
+// The result of a forward search, remembered so that searches from
+// increasing positions pass over the buffer once in all: the first hit of
+// find(buf, len, x, kw) at or after x.
+struct search_memo {
+    const char* buf;
+    int32_t len;
+    const char* kw;
+    int32_t (*find)(const char* buf, int32_t len, int32_t from, const char* kw);
+    int32_t from = -1;
+    int32_t hit = -1;
+
+    int32_t next(int32_t x) {
+        if (from >= 0 && x >= from && (hit < 0 || x <= hit)) return hit;
+        from = x;
+        hit = find(buf, len, x, kw);
+        return hit;
+    }
+};
+
+// Sets the type flags from the body's /Type.
+void classify_object(pdf_obj& obj);
+
+// The offset of the "endstream" that follows the stream data ending at
+// data_end (after an optional CR LF, LF or CR), or -1.
+int32_t endstream_after(const char* buf, int32_t len, int64_t data_end);
 
 #endif

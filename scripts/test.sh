@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what the tests need (Debian packages, only those missing), then
+# builds and tests twice: a Release build and an AddressSanitizer + UBSan
+# build. Every test runs through CTest in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf poppler-utils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  echo "installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+
+jobs=${JOBS:-2}
+build() {  # build DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+build build/release -DCMAKE_BUILD_TYPE=Release -DMORVEL_BUILD_BENCH=ON
+(cd build/release && ctest -j "$jobs" --output-on-failure)
+
+build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVEL_SANITIZE=ON
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+   ctest -j "$jobs" --output-on-failure)

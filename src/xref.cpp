@@ -1,0 +1,304 @@
+/*
+ * Reading the cross-reference chain: classic sections, cross-reference
+ * streams, hybrid files (/XRefStm) and the /Prev links between sections.
+ *
+ * Entries are consulted newest first: the section that "startxref" names,
+ * then each /Prev in turn. Within a classic section its in-use entries come
+ * first, then the cross-reference stream its /XRefStm names, then its free
+ * entries. The first entry met for a number decides alone. Any damage makes
+ * the whole chain unusable: a half-read chain could pick a stale definition
+ * with confidence.
+ */
+#include "xref.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "inflate.h"
+#include "scan.h"
+
+namespace {
+
+enum entry_type : int32_t { FREE = 0, AT_OFFSET = 1, IN_OBJSTM = 2, OTHER = 3 };
+
+struct xref_entry {
+    int32_t type = FREE;
+    int64_t field = 0;  // offset for AT_OFFSET, object stream number for IN_OBJSTM
+};
+
+struct damaged {};  // thrown inside the reader only, caught before it returns
+
+struct chain_reader {
+    const char* buf;
+    int32_t len;
+    const std::vector<pdf_obj>& table;
+    const std::vector<pdf_obj>& xref_streams;
+    std::unordered_map<int64_t, size_t> wanted;  // number -> index into the caller's list
+    std::vector<xref_entry> first;
+    std::vector<char> seen;
+    std::unordered_set<int32_t> read_offsets;
+
+    void note(int64_t num, xref_entry e) {
+        auto it = wanted.find(num);
+        if (it == wanted.end() || seen[it->second]) return;
+        seen[it->second] = 1;
+        first[it->second] = e;
+    }
+};
+
+inline unsigned char byte_at(const char* b, int32_t i) { return static_cast<unsigned char>(b[i]); }
+
+int32_t skip_space(const char* b, int32_t len, int32_t i) {
+    while (i < len && is_pdf_space(byte_at(b, i))) i++;
+    return i;
+}
+
+// A run of at least one digit at i, as a non-negative value; damage on
+// overflow past 64 bits' worth of sense (more than 18 digits).
+int64_t read_digits(const char* b, int32_t len, int32_t& i) {
+    int32_t start = i;
+    int64_t v = 0;
+    while (i < len && is_digit(byte_at(b, i))) {
+        if (i - start >= 18) throw damaged{};
+        v = v * 10 + (b[i] - '0');
+        i++;
+    }
+    if (i == start) throw damaged{};
+    return v;
+}
+
+// The value of the first /key of a dictionary: absent gives -1, a present
+// key without a non-negative integer after it is damage.
+int64_t offset_entry(const std::string& dict, const char* key) {
+    int32_t n = static_cast<int32_t>(dict.size());
+    int32_t k = find_name(dict.data(), n, 0, n, key);
+    if (k < 0) return -1;
+    int32_t i = skip_space(dict.data(), n, k + 1 + static_cast<int32_t>(strlen(key)));
+    return read_digits(dict.data(), n, i);
+}
+
+// "[" integers "]" after the first /key; the integers, or damage.
+std::vector<int64_t> int_array(const std::string& dict, int32_t key_pos, size_t key_len) {
+    const char* b = dict.data();
+    int32_t n = static_cast<int32_t>(dict.size());
+    int32_t i = skip_space(b, n, key_pos + 1 + static_cast<int32_t>(key_len));
+    if (i >= n || b[i] != '[') throw damaged{};
+    std::vector<int64_t> out;
+    for (i = skip_space(b, n, i + 1); i < n && b[i] != ']'; i = skip_space(b, n, i))
+        out.push_back(read_digits(b, n, i));
+    if (i >= n) throw damaged{};
+    return out;
+}
+
+// The decoded data of a cross-reference stream, decoded as object streams
+// are: FlateDecode with a growing destination, then PNG predictors.
+std::vector<uint8_t> stream_data(const char* buf, const pdf_obj& r) {
+    const std::string& body = r.body;
+    int32_t n = r.body_len();
+    const uint8_t* src = reinterpret_cast<const uint8_t*>(buf) + r.data_pos;
+    size_t src_len = r.data_end > r.data_pos ? static_cast<size_t>(r.data_end - r.data_pos) : 0;
+    if (find_name(body.data(), n, 0, n, "FlateDecode") < 0) {
+        if (find_name(body.data(), n, 0, n, "Filter") >= 0) throw damaged{};
+        return std::vector<uint8_t>(src, src + src_len);
+    }
+    // The destination grows as for object streams; only the bytes produced are kept.
+    std::unique_ptr<uint8_t[], free_deleter> dst;
+    size_t got = 0;
+    for (size_t cap = 8 * src_len + 65536;; cap = cap * 4 > 0x10000000 ? 0x10000000 : cap * 4) {
+        dst.reset(static_cast<uint8_t*>(malloc(cap + 1)));
+        if (!dst) throw damaged{};
+        if (inflate_decompress(src, src_len, dst.get(), cap, &got) == 0) break;
+        if (cap > 0x0FFFFFFF) throw damaged{};
+    }
+    std::vector<uint8_t> out(dst.get(), dst.get() + got);
+    if (find_name(body.data(), n, 0, n, "DecodeParms") >= 0 &&
+        dict_int(body.data(), n, "Predictor") >= 10) {
+        int32_t w = dict_int(body.data(), n, "Columns");
+        if (w < 1) w = 1;
+        if (inflate_png_unfilter(out.data(), out.size(), w) != 0) throw damaged{};
+        out.resize(out.size() / (static_cast<size_t>(w) + 1) * static_cast<size_t>(w));
+    }
+    return out;
+}
+
+// Consults every entry of the cross-reference stream r; returns its /Prev.
+int64_t read_stream_section(chain_reader& c, const pdf_obj& r) {
+    const std::string& d = r.body;
+    int32_t n = r.body_len();
+    int32_t wk = find_name(d.data(), n, 0, n, "W");
+    if (wk < 0) throw damaged{};
+    std::vector<int64_t> w = int_array(d, wk, 1);
+    if (w.size() != 3 || w[0] + w[1] + w[2] <= 0) throw damaged{};
+    std::vector<int64_t> index;
+    int32_t ik = find_name(d.data(), n, 0, n, "Index");
+    if (ik >= 0) {
+        index = int_array(d, ik, 5);
+        if (index.size() % 2) throw damaged{};
+    } else {
+        int32_t size = dict_int(d.data(), n, "Size");
+        if (size < 0) throw damaged{};
+        index = {0, size};
+    }
+    int64_t width = w[0] + w[1] + w[2], entries = 0;
+    for (size_t k = 1; k < index.size(); k += 2) {
+        if (index[k] > (int64_t{1} << 40)) throw damaged{};  // more than any data can hold
+        entries += index[k];
+    }
+    std::vector<uint8_t> data = stream_data(c.buf, r);
+    if (static_cast<int64_t>(data.size()) / width < entries) throw damaged{};
+
+    const uint8_t* p = data.data();
+    auto field = [&p](int64_t bytes) {
+        uint64_t v = 0;
+        for (int64_t b = 0; b < bytes; b++) v = (v << 8) | *p++;
+        return v;
+    };
+    for (size_t k = 0; k < index.size(); k += 2) {
+        for (int64_t j = 0; j < index[k + 1]; j++) {
+            uint64_t type = w[0] ? field(w[0]) : 1;
+            uint64_t f2 = field(w[1]);
+            field(w[2]);
+            int32_t t = type <= 2 ? static_cast<int32_t>(type) : OTHER;
+            c.note(index[k] + j, xref_entry{t, static_cast<int64_t>(f2 & 0x7FFFFFFFFFFFFFFF)});
+        }
+    }
+    return offset_entry(d, "Prev");
+}
+
+const pdf_obj* stream_record_at(const chain_reader& c, int32_t x) {
+    for (const pdf_obj& r : c.xref_streams)
+        if (r.hdr_pos == x) return &r;
+    for (const pdf_obj& r : c.table)
+        if (r.hdr_pos == x && has_type(r.body.data(), r.body_len(), "XRef")) return &r;
+    return nullptr;
+}
+
+struct classic_entry {
+    int64_t num;
+    int64_t offset;
+};
+
+// Reads the classic section at x: its entries split into in-use and free,
+// and its trailer dictionary.
+void parse_classic(const chain_reader& c, int32_t x, std::vector<classic_entry>& used,
+                   std::vector<classic_entry>& freed, std::string& trailer) {
+    const char* b = c.buf;
+    int32_t len = c.len;
+    int32_t i = x + 4;
+    for (;;) {
+        i = skip_space(b, len, i);
+        if (i >= len) throw damaged{};
+        if (kw_at(b, i, len, "trailer")) break;
+        int64_t start = read_digits(b, len, i);
+        if (i >= len || !is_pdf_space(byte_at(b, i))) throw damaged{};
+        i = skip_space(b, len, i);
+        int64_t count = read_digits(b, len, i);
+        i = skip_space(b, len, i);
+        for (int64_t k = 0; k < count; k++, i += 20) {
+            if (len - i < 20) throw damaged{};
+            const char* e = b + i;
+            int64_t off = 0;
+            for (int d = 0; d < 10; d++) {
+                if (!is_digit(static_cast<unsigned char>(e[d]))) throw damaged{};
+                off = off * 10 + (e[d] - '0');
+            }
+            for (int d = 11; d < 16; d++)
+                if (!is_digit(static_cast<unsigned char>(e[d]))) throw damaged{};
+            bool eol = (e[18] == ' ' && (e[19] == '\r' || e[19] == '\n')) ||
+                       (e[18] == '\r' && e[19] == '\n');
+            if (e[10] != ' ' || e[16] != ' ' || (e[17] != 'n' && e[17] != 'f') || !eol) throw damaged{};
+            (e[17] == 'n' ? used : freed).push_back(classic_entry{start + k, off});
+        }
+    }
+    trailer = extract_dict_at(b, len, skip_space(b, len, i + 7));
+    if (trailer.empty()) throw damaged{};
+}
+
+// Follows the chain from offset x; false when it is damaged.
+void walk(chain_reader& c, int64_t x) {
+    while (x >= 0) {
+        if (x >= c.len) throw damaged{};
+        int32_t at = static_cast<int32_t>(x);
+        if (!c.read_offsets.insert(at).second) return;
+        if (!kw_at(c.buf, at, c.len, "xref")) {
+            const pdf_obj* r = stream_record_at(c, at);
+            if (!r) throw damaged{};
+            x = read_stream_section(c, *r);
+            continue;
+        }
+        std::vector<classic_entry> used, freed;
+        std::string trailer;
+        parse_classic(c, at, used, freed, trailer);
+        for (const classic_entry& e : used) c.note(e.num, xref_entry{AT_OFFSET, e.offset});
+        int64_t stm = offset_entry(trailer, "XRefStm");
+        if (stm >= 0) {
+            if (stm >= c.len) throw damaged{};
+            if (!c.read_offsets.insert(static_cast<int32_t>(stm)).second) return;
+            const pdf_obj* r = stream_record_at(c, static_cast<int32_t>(stm));
+            if (!r) throw damaged{};
+            read_stream_section(c, *r);
+        }
+        for (const classic_entry& e : freed) c.note(e.num, xref_entry{FREE, e.offset});
+        x = offset_entry(trailer, "Prev");
+    }
+}
+
+// The integer after the last "startxref" keyword, or -1.
+int64_t startxref_value(const char* b, int32_t len) {
+    for (int32_t i = len - 9; i >= 0; i--) {
+        const void* hit = memrchr(b, 's', static_cast<size_t>(i) + 1);
+        if (!hit) return -1;
+        i = static_cast<int32_t>(static_cast<const char*>(hit) - b);
+        if (kw_at(b, i, len, "startxref")) {
+            int32_t cur = i + 9;
+            int32_t v = parse_int_at(b, len, &cur);
+            return v >= 0 && v < len ? v : -1;
+        }
+    }
+    return -1;
+}
+
+// The table position of the one definition of num that the entry names, or -1.
+int32_t settle(const std::vector<pdf_obj>& table, const std::vector<int32_t>& defs, xref_entry e) {
+    int32_t hit = -1, hits = 0;
+    for (int32_t pos : defs) {
+        const pdf_obj& r = table[static_cast<size_t>(pos)];
+        bool match = (e.type == AT_OFFSET && r.hdr_pos >= 0 && r.hdr_pos == e.field) ||
+                     (e.type == IN_OBJSTM && r.objstm_num > 0 && r.objstm_num == e.field);
+        if (match) hit = pos, hits++;
+    }
+    return hits == 1 ? hit : -1;
+}
+
+}  // namespace
+
+bool chain_live_definitions(const input_file& input, const std::vector<pdf_obj>& table,
+                            const std::vector<pdf_obj>& xref_streams,
+                            const std::vector<int32_t>& numbers, std::vector<int32_t>& winner) {
+    winner.assign(numbers.size(), -1);
+    if (numbers.empty()) return true;
+    chain_reader c{input.data.get(), input.len, table, xref_streams, {}, {}, {}, {}};
+    for (size_t k = 0; k < numbers.size(); k++) c.wanted.emplace(numbers[k], k);
+    c.first.resize(numbers.size());
+    c.seen.assign(numbers.size(), 0);
+
+    int64_t start = startxref_value(c.buf, c.len);
+    if (start < 0) return false;
+    try {
+        walk(c, start);
+    } catch (const damaged&) {
+        return false;
+    }
+
+    std::vector<std::vector<int32_t>> defs(numbers.size());
+    for (size_t pos = 0; pos < table.size(); pos++) {
+        auto it = c.wanted.find(table[pos].num);
+        if (it != c.wanted.end()) defs[it->second].push_back(static_cast<int32_t>(pos));
+    }
+    for (size_t k = 0; k < numbers.size(); k++)
+        if (c.seen[k]) winner[k] = settle(table, defs[k], c.first[k]);
+    return true;
+}

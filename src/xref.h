@@ -1,0 +1,28 @@
+/*
+ * The input's cross-reference chain, read only to decide which of several
+ * definitions of an object number is the live one.
+ *
+ * The loader finds objects by scanning, so an incremental update or a tool
+ * that leaves stale object streams behind can give one number two or more
+ * definitions. The newest cross-reference section that names the number
+ * says which one a reader of the input uses. A chain that is missing or
+ * damaged anywhere is not used at all.
+ */
+#ifndef MORVEL_XREF_H
+#define MORVEL_XREF_H
+
+#include <cstdint>
+#include <vector>
+
+#include "load.h"
+
+// For each entry of `numbers` (numbers defined more than once in `table`),
+// stores in `winner` (same index) the table position of the definition the
+// chain names, or -1 when the chain does not settle that number. Returns
+// false, settling nothing, when the chain is missing or damaged.
+// `xref_streams` are the scanned cross-reference stream records.
+bool chain_live_definitions(const input_file& input, const std::vector<pdf_obj>& table,
+                            const std::vector<pdf_obj>& xref_streams,
+                            const std::vector<int32_t>& numbers, std::vector<int32_t>& winner);
+
+#endif
