@@ -109,29 +109,78 @@ std::string own_resources_text(const obj_list& objects, const pdf_obj* obj) {
     return extract_dict_at(res->body.data(), res->body_len(), 0);
 }
 
-std::string inherited_resources_text(const obj_list& objects, const pdf_obj* obj) {
-    std::string text = own_resources_text(objects, obj);
-    if (!text.empty() || !obj) return text;
-    const pdf_obj* cur = obj;
+namespace {
+
+// The first non-empty own(ancestor), nearest first, through at most
+// ANCESTOR_LIMIT /Parent steps from start.
+template <class Parent, class Own>
+std::string nearest_ancestor(const pdf_obj& start, Parent parent, Own own) {
+    const pdf_obj* cur = &start;
     for (int k = 0; k < ANCESTOR_LIMIT; k++) {
-        cur = parent_of(objects, *cur);
+        cur = parent(*cur);
         if (!cur) break;
-        text = own_resources_text(objects, cur);
+        std::string text = own(*cur);
         if (!text.empty()) return text;
     }
     return std::string();
 }
 
+}  // namespace
+
+std::string inherited_resources_text(const obj_list& objects, const pdf_obj* obj) {
+    std::string text = own_resources_text(objects, obj);
+    if (!text.empty() || !obj) return text;
+    return nearest_ancestor(
+        *obj, [&](const pdf_obj& r) { return parent_of(objects, r); },
+        [&](const pdf_obj& r) { return own_resources_text(objects, &r); });
+}
+
 std::string inherited_value_text(const obj_list& objects, const pdf_obj* page, const char* key) {
     if (!page || !page->has_body() || name_pos(*page, key) >= 0) return std::string();
-    const pdf_obj* cur = page;
-    for (int k = 0; k < ANCESTOR_LIMIT; k++) {
-        cur = parent_of(objects, *cur);
-        if (!cur) break;
-        std::string value = plain_value(*cur, key);
-        if (!value.empty()) return value;
+    return nearest_ancestor(
+        *page, [&](const pdf_obj& r) { return parent_of(objects, r); },
+        [&](const pdf_obj& r) { return plain_value(r, key); });
+}
+
+namespace {
+
+const pdf_obj* cached_parent(inheritance_cache& c, const pdf_obj& r) {
+    inherited_node& n = c.nodes[&r];
+    if (!n.parent_known) {
+        n.parent = parent_of(c.objects, r);
+        n.parent_known = true;
     }
-    return std::string();
+    return n.parent;
+}
+
+}  // namespace
+
+std::string inheritance_cache::resources(const pdf_obj* page) {
+    std::string text = own_resources_text(objects, page);
+    if (!text.empty() || !page) return text;
+    return nearest_ancestor(
+        *page, [&](const pdf_obj& r) { return cached_parent(*this, r); },
+        [&](const pdf_obj& r) {
+            inherited_node& n = nodes[&r];
+            if (!n.resources_known) {
+                n.resources = own_resources_text(objects, &r);
+                n.resources_known = true;
+            }
+            return n.resources;
+        });
+}
+
+std::string inheritance_cache::value(const pdf_obj* page, const char* key) {
+    if (!page || !page->has_body() || name_pos(*page, key) >= 0) return std::string();
+    return nearest_ancestor(
+        *page, [&](const pdf_obj& r) { return cached_parent(*this, r); },
+        [&](const pdf_obj& r) {
+            inherited_node& n = nodes[&r];
+            for (const auto& [k, v] : n.values)
+                if (k == key) return v;
+            n.values.emplace_back(key, plain_value(r, key));
+            return n.values.back().second;
+        });
 }
 
 // The first /Length key decides. A value that does not start with an
@@ -244,11 +293,11 @@ void attribute_pages(obj_list& objects, const std::vector<int32_t>& page_list) {
     int32_t count = static_cast<int32_t>(page_list.size());
     for (int32_t i = 0; i < count; i++) walk.mark(page_list[static_cast<size_t>(i)], i, 0);
     walk.end_first_pass();
+    inheritance_cache inherited(objects);
     for (int32_t i = 0; i < count; i++) {
         const pdf_obj* page = objects.find(page_list[static_cast<size_t>(i)]);
         if (!page || !page->has_body()) continue;
-        if (name_pos(*page, "Resources") < 0) walk.mark_inherited(inherited_resources_text(objects, page), i);
-        for (const char* key : {"MediaBox", "CropBox", "Rotate"})
-            walk.mark_inherited(inherited_value_text(objects, page, key), i);
+        if (name_pos(*page, "Resources") < 0) walk.mark_inherited(inherited.resources(page), i);
+        for (const char* key : {"MediaBox", "CropBox", "Rotate"}) walk.mark_inherited(inherited.value(page, key), i);
     }
 }

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "load.h"
@@ -60,6 +62,25 @@ bool number_objects(const obj_list& objects, const char* input_path, page_layout
 // ancestor through /Parent (up to 32 steps). Empty when there is none.
 std::string own_resources_text(const obj_list& objects, const pdf_obj* obj);
 std::string inherited_resources_text(const obj_list& objects, const pdf_obj* obj);
+
+// The same two lookups for many pages of one table: what each ancestor holds
+// (its /Parent, its resources, its attribute values) is read once, so the
+// nodes of a wide tree are not scanned again for every page.
+struct inherited_node {
+    bool parent_known = false;
+    const pdf_obj* parent = nullptr;
+    bool resources_known = false;
+    std::string resources;
+    std::vector<std::pair<std::string, std::string>> values;  // key, usable value or ""
+};
+struct inheritance_cache {
+    explicit inheritance_cache(const obj_list& table) : objects(table) {}
+    std::string resources(const pdf_obj* page);                 // inherited_resources_text
+    std::string value(const pdf_obj* page, const char* key);    // inherited_value_text
+
+    const obj_list& objects;
+    std::unordered_map<const pdf_obj*, inherited_node> nodes;
+};
 
 // The value of an inheritable page attribute ("MediaBox", "CropBox",
 // "Rotate") that the page lacks, as written at its nearest ancestor through
