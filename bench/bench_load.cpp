@@ -53,7 +53,7 @@ int bench_file(const char* path, int rounds) {
         times.push_back(r.ms);
     }
     std::sort(times.begin(), times.end());
-    printf("%-40s %12d %8zu %9.1f %9.1f", path, r.len, r.objects, times.front(), times[times.size() / 2]);
+    printf("%-44s %12d %8zu %9.1f %9.1f", path, r.len, r.objects, times.front(), times[times.size() / 2]);
     double budget = (2.0 * r.len + 200.0 * static_cast<double>(r.objects)) / 1048576.0;
     printf(" %10.1f", budget);
     fflush(stdout);
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: bench_load [-n ROUNDS] FILE...\n");
         return 2;
     }
-    printf("%-40s %12s %8s %9s %9s %10s %10s\n", "file", "bytes", "objects", "best ms", "median ms",
+    printf("%-44s %12s %8s %9s %9s %10s %10s\n", "file", "bytes", "objects", "best ms", "median ms",
            "budget MB", "peak MB");
     int status = 0;
     for (int i = first; i < argc; i++) {

@@ -20,6 +20,7 @@ constexpr size_t block_max = 65536;
 constexpr int hash_size = 32768;
 constexpr uint32_t hash_mask = 0x7FFF;
 constexpr uint32_t window = 32768;
+constexpr uint32_t window_mask = window - 1;
 constexpr int max_chain = 128;
 constexpr uint32_t min_match = 3;
 constexpr uint32_t max_match = 258;
@@ -143,7 +144,7 @@ d_match d_search(const uint8_t* data, uint32_t n, uint32_t k, const d_tables* t)
                 best = {len, k - static_cast<uint32_t>(cand)};
             }
         }
-        cand = t->prev[static_cast<uint32_t>(cand) & hash_mask];
+        cand = t->prev[static_cast<uint32_t>(cand) & window_mask];
     }
     return best.len >= min_match ? best : d_match{0, 0};
 }
@@ -173,7 +174,7 @@ size_t d_find_symbols(const uint8_t* data, uint32_t n, d_tables* t, d_trees* tr)
         }
         for (uint32_t p = k; p < next && p + min_match <= n; p++) {
             uint32_t h = d_hash(data + p);
-            t->prev[p & hash_mask] = t->head[h];
+            t->prev[p & window_mask] = t->head[h];
             t->head[h] = static_cast<int32_t>(p);
         }
         k = next;
@@ -328,7 +329,7 @@ d_run_walk d_walk_start(const d_node* tree) {
     return tree[0].len == 0 ? d_run_walk{-1, 138, 3} : d_run_walk{-1, 7, 4};
 }
 
-// Classifies the run ending at n and updates the walk for the next one.
+// Classifies the run just ended and sets the walk up for the next one.
 d_run d_close_run(d_run_walk* w, int curlen, int count, int nextlen) {
     d_run r{curlen, count, false, -1};
     if (count >= w->min_count) {

@@ -17,17 +17,22 @@
 #include "api.h"
 #include "scan.h"
 
+// A flat array by number is the fast index, but only while the numbers are
+// dense enough that it stays small next to the table itself.
+static bool dense_numbers(int32_t max, size_t count) {
+    return max <= MAX_OBJ_NUM && static_cast<size_t>(max) <= 4 * count + 4096;
+}
+
 void obj_list::build_index() {
     flat_.clear();
     sparse_.clear();
     int32_t max = 0;
-    for (const pdf_obj& o : items)
-        if (o.num > max) max = o.num;
-    flat_.assign(static_cast<size_t>(max < MAX_OBJ_NUM ? max : MAX_OBJ_NUM) + 1, -1);
+    for (const pdf_obj& o : items) max = std::max(max, o.num);
+    if (dense_numbers(max, items.size())) flat_.assign(static_cast<size_t>(max) + 1, -1);
     for (size_t i = 0; i < items.size(); i++) {
         int32_t n = items[i].num;
         if (n <= 0) continue;
-        if (n <= MAX_OBJ_NUM) {
+        if (static_cast<size_t>(n) < flat_.size()) {
             if (flat_[static_cast<size_t>(n)] < 0) flat_[static_cast<size_t>(n)] = static_cast<int32_t>(i);
         } else {
             sparse_.emplace(n, static_cast<int32_t>(i));
@@ -37,7 +42,7 @@ void obj_list::build_index() {
 
 int32_t obj_list::position(int32_t num) const {
     if (num <= 0) return -1;
-    if (num <= MAX_OBJ_NUM) return static_cast<size_t>(num) < flat_.size() ? flat_[static_cast<size_t>(num)] : -1;
+    if (static_cast<size_t>(num) < flat_.size()) return flat_[static_cast<size_t>(num)];
     auto it = sparse_.find(num);
     return it == sparse_.end() ? -1 : it->second;
 }
@@ -103,18 +108,6 @@ static bool trailer_mentions_encryption(const encrypt_finder& ef) {
     return false;
 }
 
-// The first "stream" keyword at or after k as find_kw sees it over the bytes
-// below lim: a whole word, except that a keyword ending exactly at lim may be
-// followed by anything.
-static int32_t stream_kw_below(search_memo& streams, int32_t k, int32_t lim) {
-    int32_t c = streams.next(k);
-    if (c >= 0 && c <= lim - 6) return c;
-    int32_t t = lim - 6;
-    if (t >= k && memcmp(streams.buf + t, "stream", 6) == 0 && kw_at(streams.buf, t, lim, "stream"))
-        return t;
-    return -1;
-}
-
 // Each "/XRef" (raw bytes), from 2048 bytes before it up to the first
 // "stream" keyword within 2048 bytes after it.
 static bool xref_mentions_encryption(const encrypt_finder& ef) {
@@ -124,8 +117,10 @@ static bool xref_mentions_encryption(const encrypt_finder& ef) {
         int32_t lo = std::max(k - 2048, 0);
         int32_t lim = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(k) + 2048, ef.len));
         if (!ef.in_window(lo, lim)) continue;
-        int32_t s = stream_kw_below(streams, k, lim);
-        if (ef.in_window(lo, s >= 0 ? s : lim)) return true;
+        // A keyword that only counts because it ends exactly at lim would
+        // leave fewer than 8 bytes before lim: it cannot change the answer.
+        int32_t s = streams.next(k);
+        if (ef.in_window(lo, s >= 0 && s <= lim - 6 ? s : lim)) return true;
     }
     return false;
 }
@@ -201,11 +196,16 @@ void resolve_duplicates(obj_list& objects) {
     // Larger numbers are refused later, when the objects are renumbered.
     if (max > MAX_OBJ_NUM) return;
 
-    std::vector<int32_t> last(static_cast<size_t>(max) + 1, -1);
-    for (size_t i = 0; i < t.size(); i++) last[static_cast<size_t>(t[i].num)] = static_cast<int32_t>(i);
+    std::vector<int32_t> last_flat;
+    std::unordered_map<int32_t, int32_t> last_sparse;
+    if (dense_numbers(max, t.size())) last_flat.assign(static_cast<size_t>(max) + 1, -1);
+    auto last = [&](int32_t num) -> int32_t& {
+        return last_flat.empty() ? last_sparse[num] : last_flat[static_cast<size_t>(num)];
+    };
+    for (size_t i = 0; i < t.size(); i++) last(t[i].num) = static_cast<int32_t>(i);
     size_t kept = 0;
     for (size_t i = 0; i < t.size(); i++) {
-        if (last[static_cast<size_t>(t[i].num)] != static_cast<int32_t>(i)) continue;
+        if (last(t[i].num) != static_cast<int32_t>(i)) continue;
         if (kept != i) t[kept] = std::move(t[i]);
         kept++;
     }

@@ -68,18 +68,20 @@ struct obj_list {
     void build_index();
 
    private:
-    std::vector<int32_t> flat_;  // by number, for numbers up to MAX_OBJ_NUM
-    std::unordered_map<int32_t, int32_t> sparse_;  // numbers beyond that
+    std::vector<int32_t> flat_;  // by number, when the numbers are dense
+    std::unordered_map<int32_t, int32_t> sparse_;  // numbers beyond flat_
 };
 
-// The largest object number the flat index (and the renumbering) accepts.
+// The largest object number that duplicate resolution and the renumbering
+// accept.
 inline constexpr int32_t MAX_OBJ_NUM = 0x7FFFFF;
 
 // Phase 1: argument check, reading the input, encryption refusal.
 bool read_input(const char* input_path, const char* output_path, input_file& input);
 
-// Phases 2 to 4: object scan, object-stream expansion, duplicate resolution
-// and the empty check. Leaves the table indexed.
+// Phases 2 to 4: object scan, object-stream expansion, duplicate resolution,
+// stream lengths given by reference, and the empty check. Leaves the table
+// indexed.
 bool load_objects(const input_file& input, const char* input_path, obj_list& objects);
 
 // The steps of the two phases, in the order they run.

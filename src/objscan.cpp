@@ -86,7 +86,6 @@ struct length_value {
 struct scanner {
     const char* buf;
     int32_t len;
-    std::vector<pdf_obj>& table;
     search_memo headers{buf, len, "obj", find_header};
     search_memo endobjs{buf, len, "endobj", find_kw};
     search_memo streams{buf, len, "stream", find_kw};
@@ -252,7 +251,7 @@ static int32_t scan_object(scanner& sc, int32_t pos, pdf_obj& o, bool& keep) {
 }
 
 void scan_objects(const input_file& input, std::vector<pdf_obj>& table) {
-    scanner sc{input.data.get(), input.len, table};
+    scanner sc{input.data.get(), input.len};
     int32_t pos = sc.headers.next(0);
     while (pos >= 0) {
         pdf_obj o;
