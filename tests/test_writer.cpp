@@ -87,6 +87,43 @@ std::string hex(const std::vector<uint8_t>& b, size_t from, size_t to) {
     return s;
 }
 
+TEST(WriterBuffer, OutBufAppends) {
+    out_buf b;
+    buf_bytes(b, "", 0);
+    EXPECT_EQ(b.len(), 0u);
+    buf_printf(b, "%010ld 00000 n \n", 271L);
+    EXPECT_EQ(b.data, "0000000271 00000 n \n");
+    buf_bytes(b, "a\0b", 3);
+    EXPECT_EQ(b.len(), 23u);
+    EXPECT_EQ(b.data.c_str()[b.len()], '\0');
+}
+
+TEST(WriterBuffer, BitWriterPacksMostSignificantFirst) {
+    struct step {
+        uint32_t value;
+        int32_t bits;
+    };
+    struct {
+        std::vector<step> steps;
+        bool flush;
+        std::string want;
+    } cases[] = {
+        {{{5, 3}, {1, 13}}, false, "A001"},
+        {{{6, 3}}, true, "C0"},
+        {{{1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}}, true, "FF"},
+        {{{7, 0}}, true, ""},
+        {{{0x1ABCD, 16}}, false, "ABCD"},
+        {{{0xDEADBEEF, 32}}, false, "DEADBEEF"},
+    };
+    for (auto& c : cases) {
+        bit_buf b;
+        for (const step& s : c.steps) bit_write(b, s.value, s.bits);
+        if (c.flush) bit_flush(b);
+        EXPECT_EQ(hex(b.data, 0, b.data.size()), c.want);
+        EXPECT_EQ(b.nbits, 0);
+    }
+}
+
 // A layout given directly: one list of old numbers per page, the shared
 // objects, and the length each object's slot gets.
 struct hint_case {
