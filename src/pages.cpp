@@ -207,7 +207,7 @@ bool analyze_pages(const input_file& input, obj_list& objects, const char* input
                    page_layout& layout) {
     choose_catalog_and_root(input, objects, layout);
     if (!list_pages(objects, input_path, layout)) return false;
-    attribute_pages(objects, layout.page_list);
+    attribute_pages(objects, layout);
     classify_objects(objects, layout);
     return number_objects(objects, input_path, layout);
 }
