@@ -1,9 +1,269 @@
 /*
- * The linearized writer.
+ * Object serialisation: the exact bytes of every renumbered object.
+ *
+ * Bodies go through the reference rewriter so that every reference names
+ * the new numbers. A few objects are changed on the way: the page tree
+ * becomes one flat node listing every page; the catalog points at that node;
+ * pages receive the attributes they inherited from the nodes that are no
+ * longer written and name the flat node as their parent; and a stream whose
+ * /Length does not match its data gets the true length.
  */
 #include "writer.h"
 
-bool write_linearized(const input_file&, const obj_list&, const page_layout&, const char*,
-                      const char*) {
-    return false;
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "scan.h"
+
+uint64_t out_slot::len() const {
+    return head.size() + (has_data ? data_len + STREAM_TAIL_LEN : 0);
+}
+
+void out_slot::gather(std::vector<iovec>& out) const {
+    if (!head.empty()) out.push_back({const_cast<char*>(head.data()), head.size()});
+    if (!has_data) return;
+    if (data_len > 0) out.push_back({const_cast<char*>(data), data_len});
+    out.push_back({const_cast<char*>(STREAM_TAIL), STREAM_TAIL_LEN});
+}
+
+int32_t root_new_num(const page_layout& layout) {
+    int32_t root = layout.other_objs.empty() ? 0 : layout.other_objs[0];
+    if (root < 0 || static_cast<size_t>(root) >= layout.new_num.size()) return 0;
+    return layout.new_num[static_cast<size_t>(root)];
+}
+
+int32_t reference_end(const char* t, int32_t len, int32_t pos) {
+    int32_t i = pos;
+    if (i >= len || !is_digit(static_cast<unsigned char>(t[i]))) return -1;
+    while (i < len && is_digit(static_cast<unsigned char>(t[i]))) i++;
+    while (i < len && is_pdf_space(static_cast<unsigned char>(t[i]))) i++;
+    if (i >= len || !is_digit(static_cast<unsigned char>(t[i])) ||
+        !is_pdf_space(static_cast<unsigned char>(t[i - 1])))
+        return -1;
+    while (i < len && is_digit(static_cast<unsigned char>(t[i]))) i++;
+    while (i < len && is_pdf_space(static_cast<unsigned char>(t[i]))) i++;
+    if (i >= len || t[i] != 'R') return -1;
+    if (i + 1 < len && is_alnum(static_cast<unsigned char>(t[i + 1]))) return -1;
+    return i + 1;
+}
+
+namespace {
+
+// A replacement of body bytes [start, end) by text, made while the body is
+// copied through the rewriter (start == end inserts).
+struct text_edit {
+    int32_t start;
+    int32_t end;
+    std::string text;
+};
+
+// Formats one integer into a short text (every format here is under 64 bytes).
+std::string format_int(const char* fmt, int64_t value) {
+    char tmp[64];
+    int n = snprintf(tmp, sizeof tmp, fmt, static_cast<long long>(value));
+    return std::string(tmp, n < 0 ? 0 : std::min(static_cast<size_t>(n), sizeof tmp - 1));
+}
+
+// An edit forcing the reference after the first /key to name new_number,
+// whatever it named; none when the key is absent or its value is no reference.
+void force_reference(const pdf_obj& rec, const char* key, int32_t new_number,
+                     std::vector<text_edit>& edits) {
+    const char* b = rec.body.data();
+    int32_t len = rec.body_len();
+    int32_t k = find_name(b, len, 0, len, key);
+    if (k < 0) return;
+    int32_t v = k + 1 + static_cast<int32_t>(strlen(key));
+    while (v < len && is_pdf_space(static_cast<unsigned char>(b[v]))) v++;
+    int32_t end = reference_end(b, len, v);
+    if (end < 0) return;
+    edits.push_back({v, end, format_int("%lld 0 R", new_number)});
+}
+
+// The edit that makes a stream's /Length equal the data written.
+void fix_stream_length(const obj_list& objects, const pdf_obj& rec,
+                       std::vector<text_edit>& edits) {
+    length_fix fix = stream_length_fix(objects, rec);
+    int64_t n = static_cast<int64_t>(rec.stream_len);
+    if (fix.kind == length_fix::REPLACE) {
+        edits.push_back({fix.value_start, fix.value_end, format_int("%lld", n)});
+    } else if (fix.kind == length_fix::INSERT) {
+        size_t close = rec.body.rfind(">>");
+        if (close == std::string::npos) return;
+        int32_t at = static_cast<int32_t>(close);
+        edits.push_back({at, at, format_int(" /Length %lld", n)});
+    }
+}
+
+// Copies the body through the rewriter, splicing the edits in.
+void rewrite_with_edits(const pdf_obj& rec, std::vector<text_edit>& edits,
+                        const page_layout& layout, out_buf& out) {
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const text_edit& a, const text_edit& b) { return a.start < b.start; });
+    const char* b = rec.body.data();
+    int32_t len = rec.body_len();
+    int32_t at = 0;
+    for (const text_edit& e : edits) {
+        if (e.start < at || e.end > len) continue;
+        rewrite_references(b + at, e.start - at, layout.new_num.data(), layout.max_num, out);
+        buf_bytes(out, e.text.data(), e.text.size());
+        at = e.end;
+    }
+    rewrite_references(b + at, len - at, layout.new_num.data(), layout.max_num, out);
+}
+
+std::string rewritten(const std::string& text, const page_layout& layout) {
+    out_buf out;
+    rewrite_references(text.data(), static_cast<int32_t>(text.size()), layout.new_num.data(),
+                       layout.max_num, out);
+    return std::move(out.data);
+}
+
+// The attributes a page lacks and takes from its ancestors, rewritten, in
+// the order they are appended.
+std::vector<std::pair<const char*, std::string>> inherited_attributes(const obj_list& objects,
+                                                                      const pdf_obj& page,
+                                                                      const page_layout& layout) {
+    std::vector<std::pair<const char*, std::string>> found;
+    const char* b = page.body.data();
+    int32_t len = page.body_len();
+    if (find_name(b, len, 0, len, "Resources") < 0) {
+        std::string res = inherited_resources_text(objects, &page);
+        if (!res.empty()) {
+            std::string text = rewritten(res, layout);
+            if (!text.empty()) found.emplace_back("Resources", std::move(text));
+        }
+    }
+    for (const char* key : {"MediaBox", "CropBox", "Rotate"}) {
+        if (find_name(b, len, 0, len, key) >= 0) continue;
+        std::string value = inherited_value_text(objects, &page, key);
+        if (value.empty()) continue;
+        std::string text = rewritten(value, layout);
+        if (!text.empty()) found.emplace_back(key, std::move(text));
+    }
+    return found;
+}
+
+bool is_trailing_space(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
+
+// A page's rewritten text with the closing ">>" replaced by the inherited
+// attributes, a /Parent entry when it had none, and a new ">>".
+void rebuild_page(std::string& text,
+                  const std::vector<std::pair<const char*, std::string>>& inherited,
+                  bool add_parent, int32_t root) {
+    size_t keep = text.size();
+    while (keep > 0 && is_trailing_space(text[keep - 1])) keep--;
+    keep = keep >= 2 ? keep - 2 : 0;
+    text.resize(keep);
+    for (const auto& [key, value] : inherited) {
+        text += " /";
+        text += key;
+        text += ' ';
+        text += value;
+    }
+    if (add_parent) text += format_int(" /Parent %lld 0 R", root);
+    text += " >>";
+}
+
+// The flat page list every page-tree node is written as.
+std::string flat_page_list(const page_layout& layout) {
+    out_buf t;
+    buf_printf(t, "<< /Type /Pages /Kids [");
+    for (int32_t page : layout.page_list)
+        buf_printf(t, " %d 0 R", layout.new_num[static_cast<size_t>(page)]);
+    buf_printf(t, " ] /Count %d >>", static_cast<int32_t>(layout.page_list.size()));
+    return std::move(t.data);
+}
+
+struct serializer {
+    const obj_list& objects;
+    const page_layout& layout;
+    std::vector<out_slot>& slots;
+    std::string flat_list;
+    int32_t root;
+
+    void object(size_t pos, const pdf_obj& rec, int32_t n);
+    void body_text(size_t pos, const pdf_obj& rec, std::string& out);
+    void page_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
+};
+
+void serializer::body_text(size_t pos, const pdf_obj& rec, std::string& out) {
+    bool is_root = static_cast<int32_t>(pos) == layout.pages_root;
+    if (rec.is_pages || is_root) {
+        out += flat_list;
+        return;
+    }
+    if (!rec.has_body()) return;
+    std::vector<text_edit> edits;
+    if (rec.has_stream && rec.stream) fix_stream_length(objects, rec, edits);
+    if (rec.is_page) return page_text(rec, edits, out);
+    bool catalog = rec.is_catalog || static_cast<int32_t>(pos) == layout.catalog;
+    bool insert_pages = false;
+    if (catalog) {
+        force_reference(rec, "Pages", root, edits);
+        insert_pages = find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), "Pages") < 0;
+    }
+    size_t from = out.size();
+    out_buf text{std::move(out)};
+    rewrite_with_edits(rec, edits, layout, text);
+    out = std::move(text.data);
+    if (insert_pages) {
+        size_t close = out.rfind(">>");
+        if (close != std::string::npos && close >= from)
+            out.insert(close, format_int(" /Pages %lld 0 R", root));
+    }
+}
+
+void serializer::page_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out) {
+    force_reference(rec, "Parent", root, edits);
+    bool has_parent = find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), "Parent") >= 0;
+    auto inherited = inherited_attributes(objects, rec, layout);
+    if (inherited.empty() && has_parent) {
+        out_buf text{std::move(out)};
+        rewrite_with_edits(rec, edits, layout, text);
+        out = std::move(text.data);
+        return;
+    }
+    out_buf text;
+    rewrite_with_edits(rec, edits, layout, text);
+    rebuild_page(text.data, inherited, !has_parent, root);
+    out += text.data;
+}
+
+void serializer::object(size_t pos, const pdf_obj& rec, int32_t n) {
+    out_slot& slot = slots[static_cast<size_t>(n)];
+    std::string& head = slot.head;
+    head.reserve(rec.body.size() + rec.body.size() / 8 + 48);
+    head = format_int("%lld 0 obj\n", n);
+    body_text(pos, rec, head);
+    if (rec.has_stream && rec.stream) {
+        head += "\nstream\n";
+        slot.data = rec.stream;
+        slot.data_len = rec.stream_len;
+        slot.has_data = true;
+    } else {
+        head += "\nendobj\n";
+    }
+}
+
+}  // namespace
+
+void serialize_objects(const obj_list& objects, const page_layout& layout,
+                       std::vector<out_slot>& slots) {
+    serializer s{objects, layout, slots, flat_page_list(layout), root_new_num(layout)};
+    for (size_t i = 0; i < objects.items.size(); i++) {
+        const pdf_obj& rec = objects.items[i];
+        if (rec.num <= 0 || rec.num > layout.max_num) continue;
+        int32_t n = layout.new_num[static_cast<size_t>(rec.num)];
+        if (n <= 0 || static_cast<size_t>(n) >= slots.size()) continue;
+        s.object(i, rec, n);
+    }
+    int32_t k = layout.lin_num;
+    if (layout.pages_root < 0 && s.root > 0 && static_cast<size_t>(s.root) < slots.size())
+        slots[static_cast<size_t>(s.root)].head =
+            format_int("%lld 0 obj\n", s.root) + s.flat_list + "\nendobj\n";
+    if (layout.catalog < 0)
+        slots[static_cast<size_t>(k) + 1].head = format_int("%lld 0 obj\n", k + 1) +
+                                                 format_int("<< /Type /Catalog /Pages %lld 0 R >>", s.root) +
+                                                 "\nendobj\n";
 }

@@ -1,0 +1,198 @@
+/*
+ * The primary hint stream: the page offset hint table and the shared object
+ * hint table of a linearized file, packed most significant bit first and
+ * compressed.
+ *
+ * Every location in the tables is the offset an object would have if the
+ * hint stream were absent: the hint stream sits right before the first
+ * page's objects, so its own offset is where the first page would begin.
+ * Sums of lengths are 32-bit and wrap, like the fields they are written to.
+ */
+#include <cstdlib>
+#include <memory>
+
+#include "buffer.h"
+#include "flate.h"
+#include "writer.h"
+
+namespace {
+
+// Number of significant bits of d; 0 when d is 0 or less.
+int32_t bits_for(int64_t d) {
+    int32_t b = 0;
+    for (; d > 0; d >>= 1) b++;
+    return b;
+}
+
+struct hint_values {
+    int32_t pages = 0;
+    std::vector<int32_t> nobj, plen;  // per page: objects, bytes
+    int32_t min_nobj = 0, bits_nobj = 0;
+    int32_t min_plen = 0, bits_plen = 0;
+    std::vector<page_group> ids;      // per page: shared object identifiers
+    int32_t bits_nref = 0, bits_id = 0;
+    std::vector<int32_t> slen;        // per shared object entry: its length
+    int32_t min_slen = 0, bits_slen = 0;
+    int32_t first_shared_num = 0, first_shared_pos = 0;
+};
+
+struct length_of {
+    const page_layout& layout;
+    const std::vector<out_slot>& slots;
+
+    uint32_t operator()(int32_t old_num) const {
+        if (old_num < 0 || static_cast<size_t>(old_num) >= layout.new_num.size()) return 0;
+        int32_t n = layout.new_num[static_cast<size_t>(old_num)];
+        if (n <= 0 || static_cast<size_t>(n) >= slots.size()) return 0;
+        return static_cast<uint32_t>(slots[static_cast<size_t>(n)].len());
+    }
+    uint32_t sum(const std::vector<int32_t>& list) const {
+        uint32_t total = 0;
+        for (int32_t o : list) total += (*this)(o);
+        return total;
+    }
+};
+
+// Smallest value and the bits needed for the differences from it.
+void spread(const std::vector<int32_t>& v, int32_t& min, int32_t& bits) {
+    int32_t lo = v.empty() ? 0 : v[0], hi = lo;
+    for (int32_t x : v) lo = x < lo ? x : lo, hi = x > hi ? x : hi;
+    min = lo;
+    bits = bits_for(static_cast<int64_t>(hi) - lo);
+}
+
+// For every later page, the identifiers of the first-page and shared
+// objects it reaches, in table order: one pass over the table, with each
+// object's identifier (first match in its list) looked up by number.
+void shared_references(const obj_list& objects, const page_layout& layout, hint_values& v) {
+    const page_group& first = layout.page_groups[0];
+    const std::vector<int32_t>& shared = layout.shared_objs;
+    int32_t f = static_cast<int32_t>(first.size());
+    std::vector<int32_t> id_of(static_cast<size_t>(layout.max_num) + 1, -1);
+    auto mark = [&](int32_t num, int32_t id) {
+        if (num >= 0 && num <= layout.max_num) id_of[static_cast<size_t>(num)] = id;
+    };
+    for (size_t j = shared.size(); j-- > 0;) mark(shared[j], f + static_cast<int32_t>(j));
+    for (size_t j = first.size(); j-- > 0;) mark(first[j], static_cast<int32_t>(j));
+
+    v.ids.assign(static_cast<size_t>(v.pages), page_group());
+    for (const pdf_obj& rec : objects.items) {
+        if (rec.ref_pages.empty() || rec.num < 0 || rec.num > layout.max_num) continue;
+        int32_t id = id_of[static_cast<size_t>(rec.num)];
+        if (id < 0) continue;
+        for (int32_t k : rec.ref_pages)
+            if (k >= 1 && k < v.pages) pg_push(v.ids[static_cast<size_t>(k)], id);
+    }
+    int32_t max_nref = 0;
+    for (const page_group& g : v.ids)
+        if (static_cast<int32_t>(g.size()) > max_nref) max_nref = static_cast<int32_t>(g.size());
+    v.bits_nref = bits_for(max_nref);
+    v.bits_id = bits_for(f + static_cast<int64_t>(shared.size()));
+}
+
+hint_values compute(const obj_list& objects, const page_layout& layout,
+                    const std::vector<out_slot>& slots, int32_t hint_pos) {
+    length_of len{layout, slots};
+    hint_values v;
+    v.pages = static_cast<int32_t>(layout.page_groups.size());
+    for (const page_group& g : layout.page_groups) {
+        v.nobj.push_back(static_cast<int32_t>(g.size()));
+        v.plen.push_back(static_cast<int32_t>(len.sum(g)));
+    }
+    spread(v.nobj, v.min_nobj, v.bits_nobj);
+    spread(v.plen, v.min_plen, v.bits_plen);
+    for (int32_t o : layout.page_groups[0]) v.slen.push_back(static_cast<int32_t>(len(o)));
+    for (int32_t o : layout.shared_objs) v.slen.push_back(static_cast<int32_t>(len(o)));
+    spread(v.slen, v.min_slen, v.bits_slen);
+    shared_references(objects, layout, v);
+    if (!layout.shared_objs.empty()) {
+        v.first_shared_num = layout.new_num[static_cast<size_t>(layout.shared_objs[0])];
+        v.first_shared_pos = static_cast<int32_t>(static_cast<uint32_t>(hint_pos) +
+                                                  len.sum(layout.page_groups[0]) +
+                                                  len.sum(layout.rest_objs));
+    }
+    return v;
+}
+
+void put(bit_buf& b, int64_t value, int32_t bits) {
+    bit_write(b, static_cast<uint32_t>(value), bits);
+}
+
+// One item of a per-entry table: every entry's value, then a byte boundary.
+void put_column(bit_buf& b, const std::vector<int32_t>& values, int32_t base, int32_t bits) {
+    for (int32_t x : values) put(b, static_cast<int64_t>(x) - base, bits);
+    bit_flush(b);
+}
+
+void page_offset_table(bit_buf& b, const hint_values& v, int32_t hint_pos) {
+    put(b, v.min_nobj, 32);
+    put(b, hint_pos, 32);
+    put(b, v.bits_nobj, 16);
+    put(b, v.min_plen, 32);
+    put(b, v.bits_plen, 16);
+    put(b, 0, 32);  // content streams are described as whole pages
+    put(b, 0, 16);
+    put(b, v.min_plen, 32);
+    put(b, v.bits_plen, 16);
+    put(b, v.bits_nref, 16);
+    put(b, v.bits_id, 16);
+    put(b, 0, 16);
+    put(b, 4, 16);
+
+    put_column(b, v.nobj, v.min_nobj, v.bits_nobj);
+    put_column(b, v.plen, v.min_plen, v.bits_plen);
+    for (const page_group& g : v.ids) put(b, static_cast<int64_t>(g.size()), v.bits_nref);
+    bit_flush(b);
+    for (const page_group& g : v.ids)
+        for (int32_t id : g) put(b, id, v.bits_id);
+    bit_flush(b);
+    put_column(b, v.plen, v.min_plen, v.bits_plen);
+}
+
+void shared_object_table(bit_buf& b, const hint_values& v, const page_layout& layout) {
+    put(b, v.first_shared_num, 32);
+    put(b, v.first_shared_pos, 32);
+    put(b, static_cast<int64_t>(layout.page_groups[0].size()), 32);
+    put(b, static_cast<int64_t>(v.slen.size()), 32);
+    put(b, 0, 16);
+    put(b, v.min_slen, 32);
+    put(b, v.bits_slen, 16);
+    put_column(b, v.slen, v.min_slen, v.bits_slen);
+    for (size_t i = 0; i < v.slen.size(); i++) put(b, 0, 1);  // no signatures
+    bit_flush(b);
+}
+
+}  // namespace
+
+std::vector<uint8_t> hint_table_bytes(const obj_list& objects, const page_layout& layout,
+                                      const std::vector<out_slot>& slots, int32_t hint_pos,
+                                      size_t* s_value) {
+    hint_values v = compute(objects, layout, slots, hint_pos);
+    bit_buf b;
+    b.data.reserve(4096);
+    page_offset_table(b, v, hint_pos);
+    *s_value = b.data.size();
+    shared_object_table(b, v, layout);
+    return std::move(b.data);
+}
+
+bool build_hint_stream(const obj_list& objects, const page_layout& layout,
+                       std::vector<out_slot>& slots, int32_t hint_pos) {
+    size_t s_value = 0;
+    std::vector<uint8_t> tables = hint_table_bytes(objects, layout, slots, hint_pos, &s_value);
+    uint8_t* packed = nullptr;
+    size_t packed_len = 0;
+    if (sx_deflate(tables.data(), tables.size(), &packed, &packed_len) != 0 || !packed)
+        return false;
+    std::unique_ptr<uint8_t, free_deleter> owned(packed);
+    out_buf text;
+    int32_t n = layout.lin_num + 2;
+    buf_printf(text, "%d 0 obj\n<< /Filter /FlateDecode /S %zu /Length %zu >>\nstream\n", n,
+               s_value, packed_len);
+    buf_bytes(text, packed, packed_len);
+    buf_bytes(text, STREAM_TAIL, STREAM_TAIL_LEN);
+    out_slot& slot = slots[static_cast<size_t>(n)];
+    slot = out_slot();
+    slot.head = std::move(text.data);
+    return true;
+}
