@@ -1,17 +1,22 @@
 // Who besides the pages uses an object (the catalog's entries, thumbnails,
 // the trailer's /Info), and how that places objects: the outline hierarchy
 // as one run, document-level objects outside the first page, objects of one
-// later page only when nothing else uses them.
+// later page only when nothing else uses them; the outline hint table that
+// describes that run.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "morvel.h"
 #include "pages.h"
 #include "test_util.h"
+#include "writer.h"
 
 namespace {
 
@@ -322,6 +327,119 @@ TEST(Users, LongOutlineChainsNeedNoDepthLimit) {
     analysed a(b.build(1));
     EXPECT_EQ(a.users(100 + n), USER_OUTLINES);
     EXPECT_EQ(a.layout.outline_run.size(), static_cast<size_t>(n + 1));
+}
+
+// ---------------------------------------------------------------------------
+// The outline hint table
+
+uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
+    return static_cast<uint32_t>(b[at]) << 24 | static_cast<uint32_t>(b[at + 1]) << 16 |
+           static_cast<uint32_t>(b[at + 2]) << 8 | b[at + 3];
+}
+
+struct hinted {
+    std::vector<out_slot> slots;
+    std::vector<uint8_t> tables;
+    size_t s = 0, o = 0;
+    std::string dict;  // the hint stream's dictionary
+    size_t packed = 0;  // its compressed data's length
+
+    hinted(const analysed& a, int32_t hint_pos) {
+        const page_layout& l = a.layout;
+        slots.resize(static_cast<size_t>(l.lin_num) + 3 + l.page_groups[0].size());
+        serialize_objects(a.objects, l, slots);
+        tables = hint_table_bytes(a.objects, l, slots, hint_pos, &s, &o);
+        EXPECT_TRUE(build_hint_stream(a.objects, l, slots, hint_pos));
+        const std::string& head = slots[static_cast<size_t>(l.lin_num) + 2].head;
+        dict = head.substr(head.find("<<"), head.find(">>") + 2 - head.find("<<"));
+        size_t data_at = head.find(">>\nstream\n") + 10;
+        packed = head.size() - data_at - STREAM_TAIL_LEN;
+        // The whole table data is compressed once, outline table included.
+        std::vector<uint8_t> back(tables.size() + 1);
+        uLongf back_len = back.size();
+        EXPECT_EQ(uncompress(back.data(), &back_len, reinterpret_cast<const Bytef*>(head.data() + data_at), packed),
+                  Z_OK);
+        back.resize(back_len);
+        EXPECT_TRUE(back == tables);
+    }
+    uint32_t len(const analysed& a, int32_t old_num) const {
+        return static_cast<uint32_t>(slots[static_cast<size_t>(a.layout.new_num[static_cast<size_t>(old_num)])].len());
+    }
+};
+
+TEST(OutlineHints, TableFollowsTheSharedObjectTable) {
+    for (const char* mode : {"", "/PageMode/UseOutlines"}) {
+        analysed a(outlined(std::string(mode) + "/Outlines 21 0 R"));
+        hinted h(a, 1000);
+        ASSERT_GT(h.o, h.s) << mode;
+        ASSERT_EQ(h.tables.size(), h.o + 16) << mode;
+        EXPECT_EQ(h.dict, "<< /Filter /FlateDecode /S " + std::to_string(h.s) + " /O " + std::to_string(h.o) +
+                              " /Length " + std::to_string(h.packed) + " >>")
+            << mode;
+        // Written before the root: the first page's objects, and without
+        // /UseOutlines also the second page and the page-tree root.
+        uint32_t before = h.len(a, 3) + h.len(a, 10);
+        if (!*mode) before += h.len(a, 4) + h.len(a, 2);
+        uint32_t run = h.len(a, 21) + h.len(a, 20) + h.len(a, 22) + h.len(a, 23);
+        EXPECT_EQ(be32(h.tables, h.o), static_cast<uint32_t>(a.layout.new_num[21])) << mode;
+        EXPECT_EQ(be32(h.tables, h.o + 4), 1000 + before) << mode;
+        EXPECT_EQ(be32(h.tables, h.o + 8), 4u) << mode;
+        EXPECT_EQ(be32(h.tables, h.o + 12), run) << mode;
+    }
+}
+
+TEST(OutlineHints, NoTableWithoutTheRootInTheRun) {
+    for (const char* extra : {"", "/Outlines<</First 20 0 R>>", "/Outlines 99 0 R"}) {
+        analysed a(outlined(extra));
+        hinted h(a, 1000);
+        EXPECT_EQ(h.o, 0u) << extra;
+        EXPECT_EQ(h.dict, "<< /Filter /FlateDecode /S " + std::to_string(h.s) + " /Length " +
+                              std::to_string(h.packed) + " >>")
+            << extra;
+    }
+}
+
+// "name: value" lines of one section of qpdf --show-linearization.
+std::map<std::string, long> shown_section(const std::string& text, const std::string& title) {
+    std::map<std::string, long> out;
+    size_t p = text.find(title);
+    if (p == std::string::npos) return out;
+    for (size_t e; (e = text.find('\n', p)) != std::string::npos; p = e + 1) {
+        std::string line = text.substr(p, e - p);
+        size_t colon = line.find(": ");
+        if (colon != std::string::npos && line[0] != ' ') out[line.substr(0, colon)] = atol(line.c_str() + colon + 2);
+    }
+    return out;
+}
+
+TEST(OutlineHints, QpdfAcceptsBothPlacements) {
+    if (!testutil::have_tool("qpdf")) GTEST_SKIP() << "qpdf is not installed";
+    for (const char* mode : {"", "/PageMode/UseOutlines"}) {
+        testutil::scratch_dir dir;
+        std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+        testutil::write_file(in, outlined(std::string(mode) + "/Outlines 21 0 R"));
+        ASSERT_EQ(morvel_optimize(in.c_str(), out.c_str()), 1) << morvel_last_error();
+        std::string report;
+        testutil::run("qpdf --check-linearization " + out + " 2>&1", &report);
+        EXPECT_EQ(report, out + ": no linearization errors\n") << mode;
+        testutil::run("qpdf --show-linearization " + out + " 2>&1", &report);
+        std::map<std::string, long> outline = shown_section(report, "Outlines Hint Table");
+        std::map<std::string, long> top = shown_section(report, "linearization data");
+        // qpdf shows locations with the hint stream added back: where the
+        // file has the root.
+        std::string file = testutil::read_file(out);
+        size_t at = static_cast<size_t>(outline["first_object_offset"]);
+        EXPECT_EQ(file.compare(at, std::to_string(outline["first_object"]).size() + 6,
+                               std::to_string(outline["first_object"]) + " 0 obj"),
+                  0)
+            << mode;
+        EXPECT_EQ(outline["nobjects"], 4) << mode;
+        EXPECT_EQ(file.find("/Outlines " + std::to_string(outline["first_object"]) + " 0 R") != std::string::npos, true)
+            << mode;
+        if (*mode) {
+            EXPECT_EQ(at + static_cast<size_t>(outline["group_length"]), static_cast<size_t>(top["first_page_end"]));
+        }
+    }
 }
 
 }  // namespace
