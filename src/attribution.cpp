@@ -1,12 +1,18 @@
 /*
- * Which pages reach each object, and the page attributes a page inherits.
+ * Which pages reach each object, who else uses it, and the page attributes
+ * a page inherits.
  *
  * A page reaches everything its dictionary leads to (contents, annotations,
- * its own resources and all they reference), but the walk never crosses into
- * another page, a Pages node or the catalog. What a page inherits from its
- * ancestors (/Resources, /MediaBox, /CropBox, /Rotate) the writer copies into
- * the page, so a second pass walks the references of those inherited values
- * for the page. The same lookups serve the writer.
+ * its own resources and all they reference, but not its thumbnail), and the
+ * walk never crosses into another page, a Pages node or the catalog. What a
+ * page inherits from its ancestors (/Resources, /MediaBox, /CropBox, /Rotate)
+ * the writer copies into the page, so a second pass walks the references of
+ * those inherited values for the page. The same lookups serve the writer.
+ *
+ * Then the document-level users: walks from the catalog's entries, from each
+ * page's thumbnail and from the trailer's /Info flag what they reach, so
+ * that the grouping can keep the outline hierarchy together and leave forms,
+ * actions and thumbnails out of the pages' sections.
  */
 #include <algorithm>
 #include <cstring>
@@ -289,8 +295,8 @@ std::vector<int32_t> body_references(const obj_list& objects, const pdf_obj& rec
     return nums;
 }
 
-// A page's thumbnail image is not part of the page: viewers fetch it for
-// navigation, so it goes with the document-level objects.
+// A page's thumbnail image is not part of the page (viewers fetch it for
+// navigation): the page's own walk passes its /Thumb over.
 void attribution::mark(int32_t num, int32_t page, int32_t depth) {
     if (depth >= MAX_WALK_DEPTH) return;
     int32_t pos = objects.position(num);
@@ -316,6 +322,7 @@ void attribution::mark_inherited(const std::string& value, int32_t page) {
 
 // ---- Users other than the pages --------------------------------------
 
+// Where a key or a plain value of a catalog entry ends.
 bool is_delimiter_or_space(char c) {
     return is_pdf_space(static_cast<unsigned char>(c)) || strchr("/<>[]()%", c) != nullptr;
 }

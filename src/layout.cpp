@@ -3,11 +3,14 @@
  *
  * A linearized file holds the first page's objects first, then the other
  * pages' objects page by page, then objects several later pages share, then
- * everything no page reaches. Every record lands in exactly one of those
- * places or is the catalog, so each new number belongs to one object. The
- * objects after the first page take the numbers from 1; the linearization
- * dictionary, the catalog, the hint stream and the first page's objects take
- * the highest ones, so that each cross-reference section covers one range.
+ * everything no page reaches (document-level objects among them). The
+ * outline hierarchy stays one run: with the first page when the document
+ * opens with its outlines shown, else right after the page-tree root. Every
+ * record lands in exactly one of those places or is the catalog, so each new
+ * number belongs to one object. The objects after the first page take the
+ * numbers from 1; the linearization dictionary, the catalog, the hint stream
+ * and the first page's objects take the highest ones, so that each
+ * cross-reference section covers one range.
  */
 #include <algorithm>
 

@@ -144,6 +144,19 @@ TEST(Users, ThumbnailWalkAvoidsWhatItsPageReached) {
     EXPECT_EQ(a.layout.other_objs, (ints{2, 11, 15, 20, 21}));
 }
 
+TEST(Users, OnlyTheThumbTokenIsPassedOver) {
+    // The page names its thumbnail again elsewhere, and a second /Thumb
+    // (inside its annotation's dictionary) is an ordinary reference.
+    pdf_builder b = two_pages("", "/Thumb 10 0 R/B<</Thumb 11 0 R>>/A[10 0 R]");
+    b.add_stream("/Subtype/Image", "xyz", 10);
+    b.add_stream("/Subtype/Image", "xyz", 11);
+    analysed a(b.build(1));
+    EXPECT_EQ(a.refs(10), ints{0});
+    EXPECT_EQ(a.refs(11), ints{0});
+    EXPECT_EQ(a.users(10), 0);
+    EXPECT_EQ(a.layout.page_groups[0], (ints{3, 10, 11}));
+}
+
 // ---------------------------------------------------------------------------
 // Catalog entries and /Info
 
