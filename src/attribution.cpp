@@ -1,15 +1,22 @@
 /*
- * Which pages reach each object, and the page attributes a page inherits.
+ * Which pages reach each object, who else uses it, and the page attributes
+ * a page inherits.
  *
  * A page reaches everything its dictionary leads to (contents, annotations,
- * its own resources and all they reference), but the walk never crosses into
- * another page, a Pages node or the catalog. What a page inherits from its
- * ancestors (/Resources, /MediaBox, /CropBox, /Rotate) the writer copies into
- * the page, so a second pass walks the references of those inherited values
- * for the page. The same lookups serve the writer.
+ * its own resources and all they reference, but not its thumbnail), and the
+ * walk never crosses into another page, a Pages node or the catalog. What a
+ * page inherits from its ancestors (/Resources, /MediaBox, /CropBox, /Rotate)
+ * the writer copies into the page, so a second pass walks the references of
+ * those inherited values for the page. The same lookups serve the writer.
+ *
+ * Then the document-level users: walks from the catalog's entries, from each
+ * page's thumbnail and from the trailer's /Info flag what they reach, so
+ * that the grouping can keep the outline hierarchy together and leave forms,
+ * actions and thumbnails out of the pages' sections.
  */
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "pages.h"
 #include "scan.h"
@@ -20,8 +27,6 @@ namespace {
 constexpr int32_t MAX_WALK_DEPTH = 201;
 // Ancestors examined through /Parent.
 constexpr int ANCESTOR_LIMIT = 32;
-// References followed from one inherited value.
-constexpr size_t INHERITED_REF_LIMIT = 64;
 
 bool at_space(const std::string& s, int32_t i) {
     return is_pdf_space(static_cast<unsigned char>(s[static_cast<size_t>(i)]));
@@ -228,9 +233,9 @@ length_fix stream_length_fix(const obj_list& objects, const pdf_obj& obj) {
 namespace {
 
 // Page indices reach ref_pages in ascending order within each pass (pages
-// are walked in list order), so membership needs no scan: in the first pass
-// only the last entry can equal the current page; in the second, the sorted
-// first-pass prefix is searched and the last entry compared.
+// are walked in list order), so ref_pages is two sorted runs: the first
+// pass's and the second's. Membership is a binary search in each; while a
+// pass runs, the page being walked can only be the last entry of its run.
 struct attribution {
     obj_list& objects;
     bool second_pass = false;
@@ -240,8 +245,18 @@ struct attribution {
         const std::vector<int32_t>& r = rec.ref_pages;
         if (!r.empty() && r.back() == page) return true;
         if (!second_pass) return false;
-        auto prefix_end = r.begin() + static_cast<std::ptrdiff_t>(first_pass_count[static_cast<size_t>(pos)]);
-        return std::binary_search(r.begin(), prefix_end, page);
+        return std::binary_search(r.begin(), split(r, pos), page);
+    }
+
+    // After both passes: did this page's own walk reach the record?
+    bool reached_by(const pdf_obj& rec, int32_t pos, int32_t page) const {
+        const std::vector<int32_t>& r = rec.ref_pages;
+        auto mid = split(r, pos);
+        return std::binary_search(r.begin(), mid, page) || std::binary_search(mid, r.end(), page);
+    }
+
+    std::vector<int32_t>::const_iterator split(const std::vector<int32_t>& r, int32_t pos) const {
+        return r.begin() + static_cast<std::ptrdiff_t>(first_pass_count[static_cast<size_t>(pos)]);
     }
 
     void end_first_pass() {
@@ -262,6 +277,26 @@ int32_t replaced_length_ref(const obj_list& objects, const pdf_obj& rec) {
     return rec.body[static_cast<size_t>(fix.value_start)] == '-' ? fix.value_start + 1 : fix.value_start;
 }
 
+// Offset of the reference after the first /key of rec (white space
+// skipped), or -1 when the value is no reference; its number in *num.
+int32_t ref_after_name(const pdf_obj& rec, const char* key, int32_t* num) {
+    int32_t p = name_pos(rec, key);
+    if (p < 0) return -1;
+    int32_t i = skip_space(rec.body, p + 1 + static_cast<int32_t>(strlen(key)));
+    int32_t gen = 0;
+    return reference_at(rec.body.data(), rec.body_len(), i, num, &gen) >= 0 ? i : -1;
+}
+
+// The references a walk follows from a record's body.
+std::vector<int32_t> body_references(const obj_list& objects, const pdf_obj& rec, int32_t skip_also = -1) {
+    std::vector<int32_t> nums;
+    const int32_t skips[] = {replaced_length_ref(objects, rec), skip_also};
+    collect_references(rec.body.data(), rec.body_len(), nums, static_cast<size_t>(rec.body_len() / 4) + 1, skips);
+    return nums;
+}
+
+// A page's thumbnail image is not part of the page (viewers fetch it for
+// navigation): the page's own walk passes its /Thumb over.
 void attribution::mark(int32_t num, int32_t page, int32_t depth) {
     if (depth >= MAX_WALK_DEPTH) return;
     int32_t pos = objects.position(num);
@@ -273,22 +308,198 @@ void attribution::mark(int32_t num, int32_t page, int32_t depth) {
     } else {
         rec.ref_pages.push_back(page);
     }
-    std::vector<int32_t> nums;
-    collect_references(rec.body.data(), rec.body_len(), nums, static_cast<size_t>(rec.body_len() / 4) + 1,
-                       replaced_length_ref(objects, rec));
-    for (int32_t n : nums) mark(n, page, depth + 1);
+    int32_t thumb = 0;
+    int32_t thumb_at = depth == 0 ? ref_after_name(rec, "Thumb", &thumb) : -1;
+    for (int32_t n : body_references(objects, rec, thumb_at)) mark(n, page, depth + 1);
 }
 
 void attribution::mark_inherited(const std::string& value, int32_t page) {
     if (value.empty()) return;
     std::vector<int32_t> nums;
-    collect_references(value.data(), static_cast<int32_t>(value.size()), nums, INHERITED_REF_LIMIT);
+    collect_references(value.data(), static_cast<int32_t>(value.size()), nums, value.size());
     for (int32_t n : nums) mark(n, page, 1);
+}
+
+// ---- Users other than the pages --------------------------------------
+
+// Where a key or a plain value of a catalog entry ends.
+bool is_delimiter_or_space(char c) {
+    return is_pdf_space(static_cast<unsigned char>(c)) || strchr("/<>[]()%", c) != nullptr;
+}
+
+// End of the "<<" or "[" at i through the bracket that balances it; both
+// kinds count on one depth, strings are skipped whole.
+int32_t balanced_end(const std::string& t, int32_t i) {
+    const char* d = t.data();
+    int32_t len = static_cast<int32_t>(t.size());
+    int32_t depth = 0;
+    while (i < len) {
+        char c = d[i];
+        bool pair = i + 1 < len && d[i + 1] == c;
+        if (c == '<' && pair) {
+            depth++;
+            i += 2;
+        } else if (c == '>' && pair) {
+            i += 2;
+            if (--depth == 0) return i;
+        } else if (c == '[') {
+            depth++;
+            i++;
+        } else if (c == ']') {
+            i++;
+            if (--depth == 0) return i;
+        } else if (c == '(') {
+            i = literal_string_end(d, len, i);
+        } else if (c == '<') {
+            i = hex_string_end(d, len, i);
+        } else {
+            i++;
+        }
+    }
+    return len;
+}
+
+int32_t value_end(const std::string& t, int32_t i) {
+    const char* d = t.data();
+    int32_t len = static_cast<int32_t>(t.size());
+    if (i >= len) return i;
+    int32_t num = 0, gen = 0;
+    int32_t ref = reference_at(d, len, i, &num, &gen);
+    if (ref >= 0) return ref;
+    bool pair = i + 1 < len && d[i + 1] == '<';
+    if ((d[i] == '<' && pair) || d[i] == '[') return balanced_end(t, i);
+    if (d[i] == '(') return literal_string_end(d, len, i);
+    if (d[i] == '<') return hex_string_end(d, len, i);
+    int32_t j = d[i] == '/' ? i + 1 : i;  // a name keeps its slash
+    while (j < len && !is_delimiter_or_space(d[j])) j++;
+    return j;
 }
 
 }  // namespace
 
-void attribute_pages(obj_list& objects, const std::vector<int32_t>& page_list) {
+std::vector<dict_entry> dict_entries(const std::string& text) {
+    std::vector<dict_entry> entries;
+    size_t open = text.find("<<");
+    if (open == std::string::npos) return entries;
+    int32_t len = static_cast<int32_t>(text.size());
+    int32_t i = static_cast<int32_t>(open) + 2;
+    while ((i = skip_space(text, i)) < len) {
+        if (text.compare(static_cast<size_t>(i), 2, ">>") == 0) break;
+        if (text[static_cast<size_t>(i)] != '/') {
+            i++;
+            continue;
+        }
+        int32_t key_end = i + 1;
+        while (key_end < len && !is_delimiter_or_space(text[static_cast<size_t>(key_end)])) key_end++;
+        dict_entry e;
+        e.key = text.substr(static_cast<size_t>(i) + 1, static_cast<size_t>(key_end - i - 1));
+        e.value_start = skip_space(text, key_end);
+        e.value_end = value_end(text, e.value_start);
+        i = e.value_end;
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
+
+namespace {
+
+uint8_t entry_user(const std::string& key) {
+    if (key == "Outlines") return USER_OUTLINES;
+    for (const char* k : {"AcroForm", "OpenAction", "ViewerPreferences", "Threads", "PageMode"})
+        if (key == k) return USER_DOCUMENT;
+    return USER_OTHER;
+}
+
+// Walks from catalog entries, thumbnails and /Info: depth first in
+// reference order, through Pages nodes and the catalog, never into a page.
+// A walk with a given flag reaches the same objects from an object whoever
+// started it, so one visited set per flag serves all walks of that flag; a
+// thumbnail walk also avoids what its own page reached, so it has its own.
+struct user_walk {
+    obj_list& objects;
+    const attribution& pages;
+    std::vector<uint8_t>& users;
+    std::vector<uint8_t> done;          // by table position: flags walked through here
+    std::vector<int32_t> thumb_walked;  // by table position: 1 + the page whose thumbnail walk came here
+    std::vector<std::vector<int32_t>> stack;
+    std::vector<size_t> next;
+
+    user_walk(obj_list& o, const attribution& a, std::vector<uint8_t>& u)
+        : objects(o), pages(a), users(u), done(o.items.size(), 0), thumb_walked(o.items.size(), 0) {
+        users.assign(o.items.size(), 0);
+    }
+
+    void enter(int32_t num, uint8_t flag, int32_t page) {
+        int32_t pos = objects.position(num);
+        if (pos < 0) return;
+        const pdf_obj& rec = objects.items[static_cast<size_t>(pos)];
+        if (!rec.has_body() || rec.is_page) return;
+        size_t at = static_cast<size_t>(pos);
+        if (page >= 0) {
+            if (thumb_walked[at] == page + 1 || pages.reached_by(rec, pos, page)) return;
+            thumb_walked[at] = page + 1;
+        } else {
+            if (done[at] & flag) return;
+            done[at] = static_cast<uint8_t>(done[at] | flag);
+        }
+        users[at] = static_cast<uint8_t>(users[at] | flag);
+        stack.push_back(body_references(objects, rec));
+        next.push_back(0);
+    }
+
+    // page >= 0 for the walk from that page's thumbnail.
+    void run(const std::vector<int32_t>& starts, uint8_t flag, int32_t page = -1) {
+        for (int32_t s : starts) {
+            enter(s, flag, page);
+            while (!stack.empty()) {
+                if (next.back() == stack.back().size()) {
+                    stack.pop_back();
+                    next.pop_back();
+                    continue;
+                }
+                int32_t n = stack.back()[next.back()++];
+                enter(n, flag, page);
+            }
+        }
+    }
+};
+
+void catalog_users(user_walk& walk, page_layout& layout) {
+    if (layout.catalog < 0) return;
+    const std::string& body = walk.objects.items[static_cast<size_t>(layout.catalog)].body;
+    bool seen_outlines = false, seen_mode = false;
+    for (const dict_entry& e : dict_entries(body)) {
+        const char* v = body.data() + e.value_start;
+        int32_t v_len = e.value_end - e.value_start;
+        if (e.key == "Outlines" && !seen_outlines) {
+            seen_outlines = true;
+            int32_t num = 0, gen = 0;
+            if (reference_at(v, v_len, 0, &num, &gen) >= 0) layout.outline_root = num;
+        }
+        if (e.key == "PageMode" && !seen_mode) {
+            seen_mode = true;
+            layout.use_outlines = std::string_view(v, static_cast<size_t>(v_len)) == "/UseOutlines";
+        }
+        if (e.key == "Pages") continue;
+        std::vector<int32_t> nums;
+        collect_references(v, v_len, nums, static_cast<size_t>(v_len));
+        walk.run(nums, entry_user(e.key));
+    }
+}
+
+void thumbnail_users(user_walk& walk, const std::vector<int32_t>& page_list) {
+    for (size_t i = 0; i < page_list.size(); i++) {
+        const pdf_obj* page = walk.objects.find(page_list[i]);
+        int32_t thumb = 0;
+        if (!page || !page->has_body() || ref_after_name(*page, "Thumb", &thumb) < 0) continue;
+        walk.run({thumb}, USER_THUMBNAIL, static_cast<int32_t>(i));
+    }
+}
+
+}  // namespace
+
+void attribute_pages(obj_list& objects, page_layout& layout) {
+    const std::vector<int32_t>& page_list = layout.page_list;
     attribution walk{objects, false, {}};
     int32_t count = static_cast<int32_t>(page_list.size());
     for (int32_t i = 0; i < count; i++) walk.mark(page_list[static_cast<size_t>(i)], i, 0);
@@ -300,4 +511,11 @@ void attribute_pages(obj_list& objects, const std::vector<int32_t>& page_list) {
         if (name_pos(*page, "Resources") < 0) walk.mark_inherited(inherited.resources(page), i);
         for (const char* key : {"MediaBox", "CropBox", "Rotate"}) walk.mark_inherited(inherited.value(page, key), i);
     }
+
+    layout.outline_root = 0;
+    layout.use_outlines = false;
+    user_walk users(objects, walk, layout.users);
+    catalog_users(users, layout);
+    thumbnail_users(users, page_list);
+    if (layout.info_ref > 0) users.run({layout.info_ref}, USER_OTHER);
 }

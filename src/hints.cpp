@@ -1,7 +1,8 @@
 /*
- * The primary hint stream: the page offset hint table and the shared object
- * hint table of a linearized file, packed most significant bit first and
- * compressed.
+ * The primary hint stream: the page offset hint table, the shared object
+ * hint table and (when the outline hierarchy is one run of objects) the
+ * outline hint table of a linearized file, packed most significant bit first
+ * and compressed.
  *
  * Every location in the tables is the offset an object would have if the
  * hint stream were absent: the hint stream sits right before the first
@@ -162,24 +163,52 @@ void shared_object_table(bit_buf& b, const hint_values& v, const page_layout& la
     bit_flush(b);
 }
 
+// The outline hint table (ISO 32000-1 generic hint table): the outline
+// root's number and location, the number of objects of the outline run and
+// their total length. The root leads the run, so the run's objects follow it.
+void outline_table(bit_buf& b, const page_layout& layout, const std::vector<out_slot>& slots,
+                   int32_t hint_pos) {
+    length_of len{layout, slots};
+    uint32_t before = 0;  // written between the hint stream and the root
+    auto add_until_root = [&](const std::vector<int32_t>& list) {
+        for (int32_t o : list) {
+            if (o == layout.outline_root) return true;
+            before += len(o);
+        }
+        return false;
+    };
+    for (const std::vector<int32_t>* list :
+         {&layout.page_groups[0], &layout.rest_objs, &layout.shared_objs, &layout.other_objs})
+        if (add_until_root(*list)) break;
+    put(b, layout.new_num[static_cast<size_t>(layout.outline_root)], 32);
+    put(b, static_cast<uint32_t>(hint_pos) + before, 32);
+    put(b, static_cast<int64_t>(layout.outline_run.size()), 32);
+    put(b, len.sum(layout.outline_run), 32);
+}
+
 }  // namespace
 
 std::vector<uint8_t> hint_table_bytes(const obj_list& objects, const page_layout& layout,
                                       const std::vector<out_slot>& slots, int32_t hint_pos,
-                                      size_t* s_value) {
+                                      size_t* s_value, size_t* o_value) {
     hint_values v = compute(objects, layout, slots, hint_pos);
     bit_buf b;
     b.data.reserve(4096);
     page_offset_table(b, v, hint_pos);
     *s_value = b.data.size();
     shared_object_table(b, v, layout);
+    if (o_value) *o_value = 0;
+    if (outline_root_in_run(layout)) {
+        if (o_value) *o_value = b.data.size();
+        outline_table(b, layout, slots, hint_pos);
+    }
     return std::move(b.data);
 }
 
 bool build_hint_stream(const obj_list& objects, const page_layout& layout,
                        std::vector<out_slot>& slots, int32_t hint_pos) {
-    size_t s_value = 0;
-    std::vector<uint8_t> tables = hint_table_bytes(objects, layout, slots, hint_pos, &s_value);
+    size_t s_value = 0, o_value = 0;
+    std::vector<uint8_t> tables = hint_table_bytes(objects, layout, slots, hint_pos, &s_value, &o_value);
     uint8_t* packed = nullptr;
     size_t packed_len = 0;
     if (sx_deflate(tables.data(), tables.size(), &packed, &packed_len) != 0 || !packed)
@@ -187,8 +216,12 @@ bool build_hint_stream(const obj_list& objects, const page_layout& layout,
     std::unique_ptr<uint8_t, free_deleter> owned(packed);
     out_buf text;
     int32_t n = layout.lin_num + 2;
-    buf_printf(text, "%d 0 obj\n<< /Filter /FlateDecode /S %zu /Length %zu >>\nstream\n", n,
-               s_value, packed_len);
+    if (o_value > 0)
+        buf_printf(text, "%d 0 obj\n<< /Filter /FlateDecode /S %zu /O %zu /Length %zu >>\nstream\n", n,
+                   s_value, o_value, packed_len);
+    else
+        buf_printf(text, "%d 0 obj\n<< /Filter /FlateDecode /S %zu /Length %zu >>\nstream\n", n,
+                   s_value, packed_len);
     buf_bytes(text, packed, packed_len);
     buf_bytes(text, STREAM_TAIL, STREAM_TAIL_LEN);
     out_slot& slot = slots[static_cast<size_t>(n)];

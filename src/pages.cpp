@@ -207,7 +207,8 @@ bool analyze_pages(const input_file& input, obj_list& objects, const char* input
                    page_layout& layout) {
     choose_catalog_and_root(input, objects, layout);
     if (!list_pages(objects, input_path, layout)) return false;
-    attribute_pages(objects, layout.page_list);
+    layout.info_ref = trailer_info_ref(input, objects);
+    attribute_pages(objects, layout);
     classify_objects(objects, layout);
     return number_objects(objects, input_path, layout);
 }

@@ -37,7 +37,45 @@ struct page_layout {
     std::vector<int32_t> new_num;  // by old number; 0 = not written
     int32_t max_num = 0;
     int32_t lin_num = 0;  // K: linearization dictionary; K+1 catalog; K+2 hint stream
+
+    // Users of objects besides the pages (see attribute_pages).
+    int32_t info_ref = 0;          // object the trailer's /Info names; 0 when none
+    int32_t outline_root = 0;      // object the catalog's first /Outlines names; 0 when none
+    bool use_outlines = false;     // the catalog's first /PageMode is /UseOutlines
+    std::vector<uint8_t> users;    // by table position: USER_* bits
+    // The objects of the outline hierarchy, in file order (the root first
+    // when it is among them), and whether they close the first page's group
+    // (else they follow the page-tree root among the other objects).
+    std::vector<int32_t> outline_run;
+    bool outlines_first = false;
 };
+
+// Who besides the pages reaches an object: the walks from the catalog's
+// entries (/Outlines; /AcroForm, /OpenAction, /ViewerPreferences, /Threads,
+// /PageMode; any other key but /Pages), from the pages' thumbnails and from
+// the trailer's /Info (with the other keys).
+enum : uint8_t { USER_OUTLINES = 1, USER_DOCUMENT = 2, USER_OTHER = 4, USER_THUMBNAIL = 8 };
+
+// True when the outline root is an object of the outline run (it is then
+// the run's first object, and the hint stream describes the run).
+bool outline_root_in_run(const page_layout& layout);
+
+// The number the /Info entry of the input's trailer names (the last trailer
+// or cross-reference stream dictionary that has the key), 0 when it is no
+// reference. The writer carries the same entry into its trailers.
+int32_t trailer_info_ref(const input_file& input, const obj_list& objects);
+
+// One entry of a dictionary: its key (without the slash) and the byte range
+// of its value within the text it was read from.
+struct dict_entry {
+    std::string key;
+    int32_t value_start = 0;
+    int32_t value_end = 0;
+};
+// The entries of the dictionary at the first "<<" of text, in order, only
+// the outermost level: a value is a reference, a balanced dictionary or
+// array, a string, or a run of bytes up to white space or a delimiter.
+std::vector<dict_entry> dict_entries(const std::string& text);
 
 // Phases 5 to 7. Fails with the input path in the message.
 bool analyze_pages(const input_file& input, obj_list& objects, const char* input_path,
@@ -50,10 +88,13 @@ void choose_catalog_and_root(const input_file& input, obj_list& objects, page_la
 // Flattens the tree under layout.pages_root into layout.page_list, falling
 // back on every page-typed record; fails when there is no page at all.
 bool list_pages(const obj_list& objects, const char* input_path, page_layout& layout);
-// Records on every object the indices of the pages that reach it (ref_pages).
-void attribute_pages(obj_list& objects, const std::vector<int32_t>& page_list);
+// Records on every object the indices of the pages that reach it
+// (ref_pages), then who else uses it (layout.users, with outline_root and
+// use_outlines). Reads layout.catalog, page_list and info_ref.
+void attribute_pages(obj_list& objects, page_layout& layout);
 // Sorts every record into one place: a page group, the shared objects, the
-// other objects (root first) or the catalog; drops an unusable root.
+// other objects (root first), the outline run or the catalog; drops an
+// unusable root.
 void classify_objects(const obj_list& objects, page_layout& layout);
 // New numbers for everything classify_objects placed.
 bool number_objects(const obj_list& objects, const char* input_path, page_layout& layout);

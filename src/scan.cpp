@@ -234,16 +234,6 @@ int32_t reference_at(const char* text, int32_t len, int32_t pos, int32_t* num, i
     return i + 1;
 }
 
-namespace {
-
-enum class tok { plain, ref, digits };
-
-struct token {
-    tok kind;
-    int32_t end;  // offset just past the token
-    int32_t num;  // ref only
-};
-
 int32_t literal_string_end(const char* text, int32_t len, int32_t pos) {
     int32_t depth = 1;
     int32_t i = pos + 1;
@@ -260,15 +250,25 @@ int32_t literal_string_end(const char* text, int32_t len, int32_t pos) {
     return len;
 }
 
+int32_t hex_string_end(const char* text, int32_t len, int32_t pos) {
+    const void* gt = memchr(text + pos, '>', static_cast<size_t>(len - pos));
+    return gt ? static_cast<int32_t>(static_cast<const char*>(gt) - text) + 1 : len;
+}
+
+namespace {
+
+enum class tok { plain, ref, digits };
+
+struct token {
+    tok kind;
+    int32_t end;  // offset just past the token
+    int32_t num;  // ref only
+};
+
 int32_t line_end(const char* text, int32_t len, int32_t pos) {
     int32_t i = pos;
     while (i < len && text[i] != '\r' && text[i] != '\n') i++;
     return i;
-}
-
-int32_t hex_string_end(const char* text, int32_t len, int32_t pos) {
-    const void* gt = memchr(text + pos, '>', static_cast<size_t>(len - pos));
-    return gt ? static_cast<int32_t>(static_cast<const char*>(gt) - text) + 1 : len;
 }
 
 // The token starting at pos (pos < len).
@@ -303,12 +303,13 @@ constexpr size_t LINEAR_DEDUP_MAX = 32;
 }  // namespace
 
 void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums,
-                        size_t limit, int32_t skip_ref_at) {
+                        size_t limit, std::span<const int32_t> skip_refs_at) {
     std::unordered_set<int32_t> seen;
     int32_t pos = 0;
     while (pos < text_len) {
         token t = next_token(text, text_len, pos);
-        if (t.kind == tok::ref && t.num > 0 && nums.size() < limit && pos != skip_ref_at) {
+        if (t.kind == tok::ref && t.num > 0 && nums.size() < limit &&
+            std::find(skip_refs_at.begin(), skip_refs_at.end(), pos) == skip_refs_at.end()) {
             bool known;
             if (nums.size() <= LINEAR_DEDUP_MAX) {
                 known = std::find(nums.begin(), nums.end(), t.num) != nums.end();

@@ -12,6 +12,7 @@
 #define MORVEL_SCAN_H
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -69,12 +70,22 @@ int has_type(const char* text, int32_t len, const char* type_name);
 // after it. Returns the offset just past the R and stores N and G, or -1.
 int32_t reference_at(const char* text, int32_t len, int32_t pos, int32_t* num, int32_t* gen);
 
+// Ends (just past the closing byte, or len when there is none) of the
+// literal string "(...)" (nested parentheses, backslash escapes) and of the
+// hexadecimal string "<...>" opening at pos.
+int32_t literal_string_end(const char* text, int32_t len, int32_t pos);
+int32_t hex_string_end(const char* text, int32_t len, int32_t pos);
+
 // Appends each distinct object number above 0 referenced by "N G R" in text
 // (outside strings and comments), in order of first occurrence, while fewer
-// than limit numbers are held. The reference token starting at skip_ref_at,
-// if any, is passed over.
+// than limit numbers are held. The reference tokens starting at the offsets
+// in skip_refs_at are passed over.
 void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums,
-                        size_t limit, int32_t skip_ref_at = -1);
+                        size_t limit, std::span<const int32_t> skip_refs_at);
+inline void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums,
+                               size_t limit, int32_t skip_ref_at = -1) {
+    collect_references(text, text_len, nums, limit, std::span<const int32_t>(&skip_ref_at, 1));
+}
 
 // Copies text into out with every reference rewritten through new_num
 // (indexed by old number, 0..max_num; an entry <= 0 means no new number, and

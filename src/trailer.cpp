@@ -60,15 +60,20 @@ int32_t last_value(const std::vector<candidate>& dicts, const char* key, const c
     return -1;
 }
 
-int32_t info_number(const std::vector<candidate>& dicts, const obj_list& objects,
-                    const page_layout& layout) {
+// The number the /Info reference names, 0 when the value is no reference.
+int32_t info_reference(const std::vector<candidate>& dicts) {
     const candidate* c = nullptr;
     int32_t v = last_value(dicts, "Info", &c);
     if (v < 0) return 0;
     const std::string& d = c->text;
     if (reference_end(d.data(), static_cast<int32_t>(d.size()), v) < 0) return 0;
     int32_t cursor = v;
-    int32_t num = parse_int_at(d.data(), static_cast<int32_t>(d.size()), &cursor);
+    return parse_int_at(d.data(), static_cast<int32_t>(d.size()), &cursor);
+}
+
+int32_t info_number(const std::vector<candidate>& dicts, const obj_list& objects,
+                    const page_layout& layout) {
+    int32_t num = info_reference(dicts);
     const pdf_obj* rec = objects.find(num);
     if (!rec || rec->body.compare(0, 2, "<<") != 0) return 0;
     if (num > layout.max_num) return 0;
@@ -119,6 +124,10 @@ std::string id_array(const std::vector<candidate>& dicts) {
 }
 
 }  // namespace
+
+int32_t trailer_info_ref(const input_file& input, const obj_list& objects) {
+    return info_reference(trailer_dictionaries(input, objects));
+}
 
 trailer_extras find_trailer_extras(const input_file& input, const obj_list& objects,
                                    const page_layout& layout) {

@@ -54,10 +54,11 @@ void serialize_objects(const obj_list& objects, const page_layout& layout,
                        std::vector<out_slot>& slots);
 
 // The uncompressed hint tables for a hint stream at offset hint_pos; *s_value
-// receives the offset of the shared object hint table within them.
+// receives the offset of the shared object hint table within them, *o_value
+// (when given) that of the outline hint table, or 0 when there is none.
 std::vector<uint8_t> hint_table_bytes(const obj_list& objects, const page_layout& layout,
                                       const std::vector<out_slot>& slots, int32_t hint_pos,
-                                      size_t* s_value);
+                                      size_t* s_value, size_t* o_value = nullptr);
 
 // Compresses the hint tables into slot lin_num + 2. False when compression fails.
 bool build_hint_stream(const obj_list& objects, const page_layout& layout,
