@@ -16,6 +16,7 @@
 
 #include "api.h"
 #include "scan.h"
+#include "xref.h"
 
 // A flat array by number is the fast index, but only while the numbers are
 // dense enough that it stays small next to the table itself.
@@ -188,7 +189,7 @@ bool read_input(const char* input_path, const char* output_path, input_file& inp
     return true;
 }
 
-void resolve_duplicates(obj_list& objects) {
+void resolve_duplicates(const input_file& input, obj_list& objects) {
     std::vector<pdf_obj>& t = objects.items;
     if (t.empty()) return;
     int32_t max = 0;
@@ -203,6 +204,19 @@ void resolve_duplicates(obj_list& objects) {
         return last_flat.empty() ? last_sparse[num] : last_flat[static_cast<size_t>(num)];
     };
     for (size_t i = 0; i < t.size(); i++) last(t[i].num) = static_cast<int32_t>(i);
+
+    // The last definition in table order wins, unless the input's
+    // cross-reference chain names another one as live.
+    std::vector<int32_t> dups;
+    for (size_t i = 0; i < t.size(); i++)
+        if (last(t[i].num) != static_cast<int32_t>(i)) dups.push_back(t[i].num);
+    std::sort(dups.begin(), dups.end());
+    dups.erase(std::unique(dups.begin(), dups.end()), dups.end());
+    std::vector<int32_t> winner;
+    if (chain_live_definitions(input, t, objects.xref_streams, dups, winner))
+        for (size_t k = 0; k < dups.size(); k++)
+            if (winner[k] >= 0) last(dups[k]) = winner[k];
+
     size_t kept = 0;
     for (size_t i = 0; i < t.size(); i++) {
         if (last(t[i].num) != static_cast<int32_t>(i)) continue;
@@ -217,7 +231,7 @@ bool load_objects(const input_file& input, const char* input_path, obj_list& obj
     objects.xref_streams.clear();
     scan_objects(input, objects.items);
     expand_object_streams(objects.items, objects.xref_streams);
-    resolve_duplicates(objects);
+    resolve_duplicates(input, objects);
     objects.build_index();
     fix_referenced_lengths(input, objects);
     if (objects.items.empty()) return set_error("no valid PDF objects found in '%s'", input_path), false;

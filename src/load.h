@@ -96,8 +96,20 @@ void scan_objects(const input_file& input, std::vector<pdf_obj>& table);
 // cross-reference streams out of the table into xref_streams.
 void expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams);
 
-// Keeps one record per object number: the last one in table order.
-void resolve_duplicates(obj_list& objects);
+// The data of a stream as object streams and cross-reference streams are
+// read: FlateDecode (with PNG predictors) or no filter at all. Either a view
+// of the input or an owned inflated buffer.
+struct decoded_stream {
+    std::unique_ptr<uint8_t[], free_deleter> owned;
+    const char* bytes = nullptr;
+    int32_t len = 0;
+};
+// False for another filter, or data that does not decode.
+bool decode_stream(const pdf_obj& stm, decoded_stream& out);
+
+// Keeps one record per object number: the one the input's cross-reference
+// chain names as live, else the last one in table order.
+void resolve_duplicates(const input_file& input, obj_list& objects);
 
 // Streams whose /Length refers to an integer object take their data extent
 // from it when "endstream" follows there. Needs the table indexed.

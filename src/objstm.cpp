@@ -18,14 +18,6 @@ namespace {
 
 enum class fate { keep, drop_xref, unpack };
 
-// Decoded object-stream data. Either a view of the input (no filter) or an
-// owned inflated buffer.
-struct stream_data {
-    std::unique_ptr<uint8_t[], free_deleter> owned;
-    const char* bytes = nullptr;
-    int32_t len = 0;
-};
-
 // One entry of an object stream's header: object number and offset.
 struct objstm_entry {
     int32_t num;
@@ -61,7 +53,7 @@ static bool unpredict(const pdf_obj& stm, uint8_t* data, size_t& len) {
 }
 
 // Inflates the stream, retrying with four times the room until 256 MiB.
-static bool inflate_stream(const pdf_obj& stm, stream_data& out) {
+static bool inflate_stream(const pdf_obj& stm, decoded_stream& out) {
     const auto* src = reinterpret_cast<const uint8_t*>(stm.stream);
     size_t capacity = 8 * stm.stream_len + 65536;
     for (;;) {
@@ -83,7 +75,7 @@ static bool inflate_stream(const pdf_obj& stm, stream_data& out) {
     }
 }
 
-static bool decode_stream(const pdf_obj& stm, stream_data& out) {
+bool decode_stream(const pdf_obj& stm, decoded_stream& out) {
     const char* b = stm.body.data();
     int32_t n = stm.body_len();
     if (find_name(b, n, 0, n, "FlateDecode") >= 0) return inflate_stream(stm, out);
@@ -95,7 +87,7 @@ static bool decode_stream(const pdf_obj& stm, stream_data& out) {
 
 // Up to n pairs "number offset" before offset first; stops at the first
 // pair that does not read.
-static std::vector<objstm_entry> read_header(const stream_data& d, int32_t n, int32_t first) {
+static std::vector<objstm_entry> read_header(const decoded_stream& d, int32_t n, int32_t first) {
     std::vector<objstm_entry> entries;
     int32_t cursor = 0;
     for (int32_t k = 0; k < n; k++) {
@@ -110,7 +102,7 @@ static std::vector<objstm_entry> read_header(const stream_data& d, int32_t n, in
 
 // The record of entry k: its slice runs to where the next entry begins (to
 // the end of the data for the last), trimmed of white space.
-static bool make_entry(const stream_data& d, int32_t first, const std::vector<objstm_entry>& entries,
+static bool make_entry(const decoded_stream& d, int32_t first, const std::vector<objstm_entry>& entries,
                        size_t k, pdf_obj& o) {
     int64_t start = static_cast<int64_t>(first) + entries[k].offset;
     int64_t end = k + 1 < entries.size() ? static_cast<int64_t>(first) + entries[k + 1].offset : d.len;
@@ -137,7 +129,7 @@ static bool unpack(const pdf_obj& stm, std::vector<pdf_obj>& out) {
     int32_t n = dict_int(b, stm.body_len(), "N");
     int32_t first = dict_int(b, stm.body_len(), "First");
     if (n <= 0 || first <= 0 || !stm.stream || stm.stream_len == 0) return false;
-    stream_data d;
+    decoded_stream d;
     if (!decode_stream(stm, d)) return false;
     if (first >= d.len || n > d.len) return false;
 

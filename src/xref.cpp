@@ -11,13 +11,10 @@
  */
 #include "xref.h"
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "inflate.h"
 #include "scan.h"
 
 namespace {
@@ -93,37 +90,6 @@ std::vector<int64_t> int_array(const std::string& dict, int32_t key_pos, size_t 
     return out;
 }
 
-// The decoded data of a cross-reference stream, decoded as object streams
-// are: FlateDecode with a growing destination, then PNG predictors.
-std::vector<uint8_t> stream_data(const char* buf, const pdf_obj& r) {
-    const std::string& body = r.body;
-    int32_t n = r.body_len();
-    const uint8_t* src = reinterpret_cast<const uint8_t*>(buf) + r.data_pos;
-    size_t src_len = r.data_end > r.data_pos ? static_cast<size_t>(r.data_end - r.data_pos) : 0;
-    if (find_name(body.data(), n, 0, n, "FlateDecode") < 0) {
-        if (find_name(body.data(), n, 0, n, "Filter") >= 0) throw damaged{};
-        return std::vector<uint8_t>(src, src + src_len);
-    }
-    // The destination grows as for object streams; only the bytes produced are kept.
-    std::unique_ptr<uint8_t[], free_deleter> dst;
-    size_t got = 0;
-    for (size_t cap = 8 * src_len + 65536;; cap = cap * 4 > 0x10000000 ? 0x10000000 : cap * 4) {
-        dst.reset(static_cast<uint8_t*>(malloc(cap + 1)));
-        if (!dst) throw damaged{};
-        if (inflate_decompress(src, src_len, dst.get(), cap, &got) == 0) break;
-        if (cap > 0x0FFFFFFF) throw damaged{};
-    }
-    std::vector<uint8_t> out(dst.get(), dst.get() + got);
-    if (find_name(body.data(), n, 0, n, "DecodeParms") >= 0 &&
-        dict_int(body.data(), n, "Predictor") >= 10) {
-        int32_t w = dict_int(body.data(), n, "Columns");
-        if (w < 1) w = 1;
-        if (inflate_png_unfilter(out.data(), out.size(), w) != 0) throw damaged{};
-        out.resize(out.size() / (static_cast<size_t>(w) + 1) * static_cast<size_t>(w));
-    }
-    return out;
-}
-
 // Consults every entry of the cross-reference stream r; returns its /Prev.
 int64_t read_stream_section(chain_reader& c, const pdf_obj& r) {
     const std::string& d = r.body;
@@ -147,10 +113,11 @@ int64_t read_stream_section(chain_reader& c, const pdf_obj& r) {
         if (index[k] > (int64_t{1} << 40)) throw damaged{};  // more than any data can hold
         entries += index[k];
     }
-    std::vector<uint8_t> data = stream_data(c.buf, r);
-    if (static_cast<int64_t>(data.size()) / width < entries) throw damaged{};
+    decoded_stream data;
+    if (!decode_stream(r, data)) throw damaged{};
+    if (data.len / width < entries) throw damaged{};
 
-    const uint8_t* p = data.data();
+    const auto* p = reinterpret_cast<const uint8_t*>(data.bytes);
     auto field = [&p](int64_t bytes) {
         uint64_t v = 0;
         for (int64_t b = 0; b < bytes; b++) v = (v << 8) | *p++;

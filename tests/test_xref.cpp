@@ -72,8 +72,13 @@ struct doc {
         in.len = static_cast<int32_t>(bytes.size());
         in.data.reset(static_cast<char*>(malloc(bytes.size() + 1)));
         memcpy(in.data.get(), bytes.data(), bytes.size() + 1);
+        std::vector<pdf_obj> streams = xref_streams;  // their data lies in this copy of the bytes
+        for (pdf_obj& r : streams) {
+            r.stream = in.data.get() + r.data_pos;
+            r.stream_len = static_cast<uint64_t>(r.data_end - r.data_pos);
+        }
         std::vector<int32_t> w;
-        if (!chain_live_definitions(in, table, xref_streams, nums, w)) return {};
+        if (!chain_live_definitions(in, table, streams, nums, w)) return {};
         return w;
     }
 };
@@ -148,7 +153,7 @@ TEST(XrefChain, CompressedPredictedStreamSection) {
     long a = d.object(5, "(a)");
     d.object(5, "(b)");
     // Rows of 4 bytes with the PNG Up filter, then zlib.
-    std::string rows = be(0, 1) + be(0, 4) + be(2, 1) + be(1, 1) + be(static_cast<uint32_t>(a), 2) + be(0, 1);
+    std::string rows = be(0, 4) + be(1, 1) + be(static_cast<uint32_t>(a), 2) + be(0, 1);
     std::string filtered;
     std::string prev(4, '\0');
     for (size_t r = 0; r < rows.size(); r += 4) {
@@ -216,6 +221,36 @@ TEST(XrefChain, DamageMeansNoChain) {
     none.object(5, "(a)");
     none.object(5, "(b)");
     EXPECT_TRUE(none.winners({5}).empty());  // no startxref at all
+}
+
+// A tool left a stale object stream after the current top-level object:
+// the chain keeps the live one, where the last definition in the file would
+// be the stale copy. Without a usable chain the last definition stays.
+TEST(XrefChain, LoaderKeepsTheLiveDefinition) {
+    std::string head = "%PDF-1.4\n";
+    std::string live = "5 0 obj\n(live)\nendobj\n";
+    std::string objstm_data = "5 0 (stale)";
+    std::string objstm = "10 0 obj\n<< /Type /ObjStm /N 1 /First 4 /Length " +
+                         std::to_string(objstm_data.size()) + " >>\nstream\n" + objstm_data +
+                         "\nendstream\nendobj\n";
+    std::string body = head + live + objstm;
+    long x = static_cast<long>(body.size());
+    std::string with_chain = body + classic({{5, 9, 'n'}}, "<< /Size 11 >>") + "startxref\n" +
+                             std::to_string(x) + "\n%%EOF\n";
+    std::string broken_chain = body + "startxref\n3\n%%EOF\n";
+
+    auto body_of_5 = [](const std::string& bytes) {
+        input_file in;
+        in.len = static_cast<int32_t>(bytes.size());
+        in.data.reset(static_cast<char*>(malloc(bytes.size() + 1)));
+        memcpy(in.data.get(), bytes.data(), bytes.size() + 1);
+        obj_list objs;
+        EXPECT_TRUE(load_objects(in, "mem.pdf", objs));
+        const pdf_obj* o = objs.find(5);
+        return o ? o->body : std::string("(none)");
+    };
+    EXPECT_EQ(body_of_5(with_chain), "\n(live)\n");
+    EXPECT_EQ(body_of_5(broken_chain), "(stale)");
 }
 
 }  // namespace
