@@ -361,18 +361,6 @@ std::vector<std::string> outline_and_fields(const std::string& pdf) {
 
 void PrintTo(const corpus_row& row, std::ostream* os) { *os << row.file; }
 
-// Inputs updated incrementally where a later revision's object stands
-// earlier in the file than the version it replaces: the loader keeps the
-// last definition in file order, so the output shows an older revision of
-// those objects than a reader following the cross-reference chain does. The
-// structural checks still apply; the comparisons with what a reader of the
-// input sees do not.
-bool keeps_older_revision(const std::string& file) {
-    static const std::set<std::string> known = {"pdflib-F8839.pdf", "pdflib-F8846.pdf",
-                                                "pdflib-FSCHCEZS.pdf", "pdflib-ia_scr_1040.pdf"};
-    return known.count(file) > 0;
-}
-
 class CorpusOutput : public ::testing::TestWithParam<corpus_row> {};
 
 TEST_P(CorpusOutput, PassesIndependentChecks) {
@@ -400,7 +388,6 @@ TEST_P(CorpusOutput, PassesIndependentChecks) {
             if (!before.count(m)) ADD_FAILURE() << "check: " << m;
     }
     EXPECT_EQ(tool_output("qpdf --show-npages " + sh_quote(out)), std::to_string(row.pages) + "\n");
-    if (keeps_older_revision(row.file)) GTEST_SKIP() << "the loader keeps an older revision of some objects";
     // The output may show more information than a reader of the input finds
     // (an /Info that only an earlier trailer names), never less.
     std::set<std::string> info_out = info_entries(out);
