@@ -175,6 +175,14 @@ std::string flat_page_list(const page_layout& layout) {
     return std::move(t.data);
 }
 
+// Appends the body, rewritten with the edits spliced in, to out.
+void append_rewritten(const pdf_obj& rec, std::vector<text_edit>& edits, const page_layout& layout,
+                      std::string& out) {
+    out_buf text{std::move(out)};
+    rewrite_with_edits(rec, edits, layout, text);
+    out = std::move(text.data);
+}
+
 struct serializer {
     const obj_list& objects;
     const page_layout& layout;
@@ -184,50 +192,50 @@ struct serializer {
 
     void object(size_t pos, const pdf_obj& rec, int32_t n);
     void body_text(size_t pos, const pdf_obj& rec, std::string& out);
+    void catalog_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
     void page_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
 };
 
 void serializer::body_text(size_t pos, const pdf_obj& rec, std::string& out) {
-    bool is_root = static_cast<int32_t>(pos) == layout.pages_root;
-    if (rec.is_pages || is_root) {
+    int32_t at = static_cast<int32_t>(pos);
+    if (rec.is_pages || at == layout.pages_root) {
         out += flat_list;
         return;
     }
     if (!rec.has_body()) return;
     std::vector<text_edit> edits;
     if (rec.has_stream && rec.stream) fix_stream_length(objects, rec, edits);
-    if (rec.is_page) return page_text(rec, edits, out);
-    bool catalog = rec.is_catalog || static_cast<int32_t>(pos) == layout.catalog;
-    bool insert_pages = false;
-    if (catalog) {
-        force_reference(rec, "Pages", root, edits);
-        insert_pages = find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), "Pages") < 0;
-    }
-    size_t from = out.size();
-    out_buf text{std::move(out)};
-    rewrite_with_edits(rec, edits, layout, text);
-    out = std::move(text.data);
-    if (insert_pages) {
-        size_t close = out.rfind(">>");
-        if (close != std::string::npos && close >= from)
-            out.insert(close, format_int(" /Pages %lld 0 R", root));
-    }
+    if (rec.is_page)
+        page_text(rec, edits, out);
+    else if (rec.is_catalog || at == layout.catalog)
+        catalog_text(rec, edits, out);
+    else
+        append_rewritten(rec, edits, layout, out);
 }
 
+// The catalog keeps every entry; its /Pages names the flat root, inserted
+// before the final ">>" when the catalog had none.
+void serializer::catalog_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out) {
+    force_reference(rec, "Pages", root, edits);
+    bool insert = find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), "Pages") < 0;
+    size_t from = out.size();
+    append_rewritten(rec, edits, layout, out);
+    if (!insert) return;
+    size_t close = out.rfind(">>");
+    if (close != std::string::npos && close >= from) out.insert(close, format_int(" /Pages %lld 0 R", root));
+}
+
+// A page names the flat root as its parent and carries what it inherited
+// from the nodes that are no longer written.
 void serializer::page_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out) {
     force_reference(rec, "Parent", root, edits);
     bool has_parent = find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), "Parent") >= 0;
     auto inherited = inherited_attributes(objects, rec, layout);
-    if (inherited.empty() && has_parent) {
-        out_buf text{std::move(out)};
-        rewrite_with_edits(rec, edits, layout, text);
-        out = std::move(text.data);
-        return;
-    }
-    out_buf text;
-    rewrite_with_edits(rec, edits, layout, text);
-    rebuild_page(text.data, inherited, !has_parent, root);
-    out += text.data;
+    if (inherited.empty() && has_parent) return append_rewritten(rec, edits, layout, out);
+    std::string text;
+    append_rewritten(rec, edits, layout, text);
+    rebuild_page(text, inherited, !has_parent, root);
+    out += text;
 }
 
 void serializer::object(size_t pos, const pdf_obj& rec, int32_t n) {
