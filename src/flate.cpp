@@ -9,6 +9,8 @@
  */
 #include "flate.h"
 
+#include "deflate_tables.h"
+
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -30,16 +32,11 @@ constexpr int dist_leaves = 30;
 constexpr int bl_leaves = 19;
 constexpr int heap_slots = 575;
 
-constexpr int32_t d_len_base[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                    31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr int32_t d_len_extra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                     2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr int32_t d_dist_base[30] = {1,    2,    3,    4,    5,    7,     9,     13,    17,  25,
-                                     33,   49,   65,   97,   129,  193,   257,   385,   513, 769,
-                                     1025, 1537, 2049, 3073, 4097, 6145,  8193,  12289, 16385, 24577};
-constexpr int32_t d_dist_extra[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                      6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr int32_t d_bl_order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr const auto& d_len_base = deflate_tables::len_base;
+constexpr const auto& d_len_extra = deflate_tables::len_extra;
+constexpr const auto& d_dist_base = deflate_tables::dist_base;
+constexpr const auto& d_dist_extra = deflate_tables::dist_extra;
+constexpr const auto& d_bl_order = deflate_tables::code_length_order;
 
 // ---------------------------------------------------------------- encoder
 
@@ -488,16 +485,11 @@ d_tables* d_alloc_tables(size_t len) {
 
 // ---------------------------------------------------------------- decoder
 
-constexpr int32_t base_len[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr int32_t extra_bits[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                    2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr int32_t base_dist[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                   33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                   1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr int32_t dist_bits[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                                   6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr int32_t DECODE_ORDER[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr const auto& base_len = deflate_tables::len_base;
+constexpr const auto& extra_bits = deflate_tables::len_extra;
+constexpr const auto& base_dist = deflate_tables::dist_base;
+constexpr const auto& dist_bits = deflate_tables::dist_extra;
+constexpr const auto& DECODE_ORDER = deflate_tables::code_length_order;
 
 // The cursor also carries the pending bits; error is sticky for the call.
 struct sx_in {

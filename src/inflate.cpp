@@ -11,6 +11,8 @@
  */
 #include "inflate.h"
 
+#include "deflate_tables.h"
+
 #include <bit>
 #include <cstring>
 
@@ -24,15 +26,11 @@ constexpr unsigned cl_root = 7;
 // The most bits one literal/length symbol and its distance can take.
 constexpr unsigned symbol_bits = 48;
 
-constexpr uint16_t lens[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t lext[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t dists[30] = {1,    2,    3,    4,    5,    7,    9,    13,    17,    25,
-                                33,   49,   65,   97,   129,  193,  257,  385,   513,   769,
-                                1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t dext[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                              6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-constexpr uint8_t order[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+constexpr const auto& lens = deflate_tables::len_base;
+constexpr const auto& lext = deflate_tables::len_extra;
+constexpr const auto& dists = deflate_tables::dist_base;
+constexpr const auto& dext = deflate_tables::dist_extra;
+constexpr const auto& order = deflate_tables::code_length_order;
 
 // Why decoding stopped; the first reason found sticks.
 enum class stop : uint8_t { none, fault, full, short_input };
