@@ -29,14 +29,7 @@ struct table {
     std::deque<std::string> data;
 
     table& add(int32_t num, const std::string& body) {
-        pdf_obj o;
-        o.num = num;
-        o.body = body;
-        int t = check_dict_type(body.data(), static_cast<int32_t>(body.size()));
-        o.is_page = t == TYPE_PAGE;
-        o.is_pages = t == TYPE_PAGES;
-        o.is_catalog = t == TYPE_CATALOG;
-        objects.items.push_back(std::move(o));
+        objects.items.push_back(testutil::typed_record(num, body));
         objects.build_index();
         return *this;
     }

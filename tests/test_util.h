@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "load.h"
+#include "scan.h"
+
 namespace testutil {
 
 namespace fs = std::filesystem;
@@ -68,6 +71,18 @@ inline int run(const std::string& cmd, std::string* out = nullptr) {
 
 inline bool have_tool(const std::string& name) {
     return run("command -v " + name + " >/dev/null 2>&1") == 0;
+}
+
+// A table record with its text and the /Type flags the scanner would set.
+inline pdf_obj typed_record(int32_t num, const std::string& body) {
+    pdf_obj o;
+    o.num = num;
+    o.body = body;
+    int t = check_dict_type(body.data(), static_cast<int32_t>(body.size()));
+    o.is_page = t == TYPE_PAGE;
+    o.is_pages = t == TYPE_PAGES;
+    o.is_catalog = t == TYPE_CATALOG;
+    return o;
 }
 
 // Builds "%PDF-1.4" files from object texts. Objects are numbered in the
