@@ -19,7 +19,7 @@
 #include <cstring>
 #include <vector>
 
-#include "load.h"
+#include "load/load.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "api.h"
+#include "base/error.h"
 #include "morvel.h"
 #include "test_util.h"
 

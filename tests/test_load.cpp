@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "load.h"
+#include "load/load.h"
 #include "morvel.h"
 #include "test_util.h"
 

@@ -15,10 +15,10 @@
 #include <set>
 #include <string>
 
-#include "api.h"
+#include "base/error.h"
 #include "morvel.h"
 #include "test_util.h"
-#include "writer.h"
+#include "write/writer.h"
 
 namespace {
 

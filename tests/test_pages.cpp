@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "api.h"
-#include "pages.h"
-#include "scan.h"
+#include "base/error.h"
+#include "analyze/pages.h"
+#include "pdf/scan.h"
 #include "test_util.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "morvel.h"
-#include "pages.h"
+#include "analyze/pages.h"
 #include "test_util.h"
-#include "writer.h"
+#include "write/writer.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "scan.h"
+#include "pdf/scan.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "scan.h"
+#include "pdf/scan.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "load.h"
-#include "scan.h"
+#include "load/load.h"
+#include "pdf/scan.h"
 
 namespace testutil {
 

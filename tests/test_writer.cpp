@@ -9,10 +9,10 @@
 #include <string>
 #include <thread>
 
-#include "api.h"
-#include "scan.h"
+#include "base/error.h"
+#include "pdf/scan.h"
 #include "test_util.h"
-#include "writer.h"
+#include "write/writer.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "scan.h"
-#include "xref.h"
+#include "pdf/scan.h"
+#include "load/xref.h"
 
 namespace {
 

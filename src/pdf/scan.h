@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "buffer.h"
+#include "base/buffer.h"
 
 // Byte classes. The "locale" classes are fixed tables equal to the C
 // locale's isspace/isalnum, so a host's setlocale never changes a result.

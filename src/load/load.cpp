@@ -5,7 +5,7 @@
  * The object scanner and the stream-extent rules live in objscan.cpp, the
  * unpacking of object streams in objstm.cpp.
  */
-#include "load.h"
+#include "load/load.h"
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -14,9 +14,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api.h"
-#include "scan.h"
-#include "xref.h"
+#include "base/error.h"
+#include "pdf/scan.h"
+#include "load/xref.h"
 
 // A flat array by number is the fast index, but only while the numbers are
 // dense enough that it stays small next to the table itself.

@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "load.h"
-#include "buffer.h"
-#include "pages.h"
+#include "load/load.h"
+#include "base/buffer.h"
+#include "base/output_file.h"
+#include "analyze/pages.h"
 
 // Phases 8 to 11. Creates the output only once every byte is in memory.
 bool write_linearized(const input_file& input, const obj_list& objects, const page_layout& layout,
@@ -86,10 +87,5 @@ struct output_image {
 // hint stream cannot be compressed or the file would reach 2 GiB.
 bool build_output(const input_file& input, const obj_list& objects, const page_layout& layout,
                   std::vector<out_slot>& slots, const char* input_path, output_image& image);
-
-// Writes the pieces to output_path through a temporary file renamed over
-// it (directly when the path is an existing non-regular file). False with
-// the message set on failure; a failure leaves no partial file behind.
-bool write_output_file(const char* output_path, const std::vector<iovec>& pieces);
 
 #endif

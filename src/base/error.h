@@ -1,12 +1,10 @@
 /*
- * The library's error text and the driver of morvel_optimize.
- *
- * Every failure of an exported call leaves exactly one message in g_err;
- * every success empties it. set_error is the only writer besides the
- * successes and morvel_init/morvel_cleanup.
+ * The library's error text: one message, replaced by each failing call and
+ * emptied by each successful one. set_error is its only writer besides
+ * clear_error; the exported morvel_last_error hands out a pointer to it.
  */
-#ifndef MORVEL_API_INTERNAL_H
-#define MORVEL_API_INTERNAL_H
+#ifndef MORVEL_BASE_ERROR_H
+#define MORVEL_BASE_ERROR_H
 
 #include <cstddef>
 

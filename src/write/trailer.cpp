@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "scan.h"
-#include "writer.h"
+#include "pdf/scan.h"
+#include "write/writer.h"
 
 namespace {
 

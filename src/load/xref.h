@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "load.h"
+#include "load/load.h"
 
 // For each entry of `numbers` (numbers defined more than once in `table`),
 // stores in `winner` (same index) the table position of the definition the

@@ -18,8 +18,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "pages.h"
-#include "scan.h"
+#include "analyze/pages.h"
+#include "pdf/scan.h"
 
 namespace {
 

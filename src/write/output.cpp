@@ -17,9 +17,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api.h"
-#include "scan.h"
-#include "writer.h"
+#include "base/error.h"
+#include "pdf/scan.h"
+#include "write/writer.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
  * longer written and name the flat node as their parent; and a stream whose
  * /Length does not match its data gets the true length.
  */
-#include "writer.h"
+#include "write/writer.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "scan.h"
+#include "pdf/scan.h"
 
 uint64_t out_slot::len() const {
     return head.size() + (has_data ? data_len + STREAM_TAIL_LEN : 0);

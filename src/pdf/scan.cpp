@@ -5,7 +5,7 @@
  * each offset), so the searches jump between candidate bytes with memchr and
  * memmem instead of comparing at every position.
  */
-#include "scan.h"
+#include "pdf/scan.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,12 +9,12 @@
  * costs neither stack nor repeated work: each Pages node is expanded once and
  * each page listed once, at its first position.
  */
-#include "pages.h"
+#include "analyze/pages.h"
 
 #include <cstring>
 
-#include "api.h"
-#include "scan.h"
+#include "base/error.h"
+#include "pdf/scan.h"
 
 namespace {
 

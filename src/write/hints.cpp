@@ -12,9 +12,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "buffer.h"
-#include "flate.h"
-#include "writer.h"
+#include "base/buffer.h"
+#include "deflate/flate.h"
+#include "write/writer.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "inflate.h"
-#include "load.h"
-#include "scan.h"
+#include "deflate/inflate.h"
+#include "load/load.h"
+#include "pdf/scan.h"
 
 namespace {
 

@@ -9,25 +9,14 @@
  * std::bad_alloc and is turned into a message here: no exception ever
  * leaves the library.
  */
-#include "api.h"
+#include "base/error.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <new>
 
-#include "load.h"
+#include "load/load.h"
 #include "morvel.h"
-#include "pages.h"
-#include "writer.h"
-
-char g_err[ERR_CAP];
-
-void set_error(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    vsnprintf(g_err, ERR_CAP, fmt, ap);
-    va_end(ap);
-}
+#include "analyze/pages.h"
+#include "write/writer.h"
 
 extern "C" int morvel_init(void) {
     clear_error();

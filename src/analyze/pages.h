@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "load.h"
+#include "load/load.h"
 
 using page_group = std::vector<int32_t>;
 

@@ -9,13 +9,13 @@
  * the whole chain unusable: a half-read chain could pick a stale definition
  * with confidence.
  */
-#include "xref.h"
+#include "load/xref.h"
 
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
-#include "scan.h"
+#include "pdf/scan.h"
 
 namespace {
 

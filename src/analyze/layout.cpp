@@ -14,8 +14,8 @@
  */
 #include <algorithm>
 
-#include "api.h"
-#include "pages.h"
+#include "base/error.h"
+#include "analyze/pages.h"
 
 namespace {
 

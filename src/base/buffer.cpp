@@ -2,7 +2,7 @@
  * out_buf and bit_buf: the two containers every producer of output bytes
  * appends to.
  */
-#include "buffer.h"
+#include "base/buffer.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -21,8 +21,10 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "api.h"
-#include "writer.h"
+#include "base/error.h"
+#include "base/output_file.h"
+
+#include <string>
 
 namespace {
 

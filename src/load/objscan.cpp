@@ -11,8 +11,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "load.h"
-#include "scan.h"
+#include "load/load.h"
+#include "pdf/scan.h"
 
 void classify_object(pdf_obj& obj) {
     int t = obj.has_body() ? check_dict_type(obj.body.data(), obj.body_len()) : TYPE_NONE;

@@ -9,16 +9,16 @@
  * Keys are found by a flat search of the dictionary text: a key of a nested
  * dictionary that comes first wins, as in the rest of the library.
  */
-#include "check.h"
+#include "api/check.h"
 
 #include <sys/stat.h>
 
 #include <cstdio>
 #include <cstring>
 
-#include "api.h"
+#include "base/error.h"
 #include "morvel.h"
-#include "scan.h"
+#include "pdf/scan.h"
 
 namespace {
 

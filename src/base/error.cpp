@@ -1,0 +1,16 @@
+/*
+ * The error text and its writer.
+ */
+#include "base/error.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+char g_err[ERR_CAP];
+
+void set_error(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    vsnprintf(g_err, ERR_CAP, fmt, ap);
+    va_end(ap);
+}
