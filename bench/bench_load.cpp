@@ -33,7 +33,7 @@ bool load_once(const char* path, round_result& r) {
     auto t0 = std::chrono::steady_clock::now();
     input_file input;
     obj_list objects;
-    if (!read_input(path, "/dev/null", input) || !load_objects(input, path, objects)) return false;
+    if (!read_input_file(path, input).ok() || !load_objects(input, objects).ok()) return false;
     auto t1 = std::chrono::steady_clock::now();
     r.ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
     r.objects = objects.items.size();

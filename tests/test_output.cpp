@@ -157,16 +157,16 @@ TEST(Output, OutputsOfTwoGibibytesAreRefused) {
     input_file input;
     obj_list objects;
     page_layout layout;
-    ASSERT_TRUE(read_input(in.c_str(), "x", input));
-    ASSERT_TRUE(load_objects(input, in.c_str(), objects));
-    ASSERT_TRUE(analyze_pages(input, objects, in.c_str(), layout));
+    ASSERT_TRUE(read_input_file(in.c_str(), input).ok());
+    ASSERT_TRUE(load_objects(input, objects).ok());
+    ASSERT_TRUE(analyze_pages(input, objects, layout).ok());
     for (pdf_obj& rec : objects.items)
         if (rec.has_stream) rec.stream_len = 1ull << 31;
     std::vector<out_slot> slots(static_cast<size_t>(layout.lin_num) + 3 + layout.page_groups[0].size());
     serialize_objects(objects, layout, slots);
     output_image image;
-    EXPECT_FALSE(build_output(input, objects, layout, slots, in.c_str(), image));
-    EXPECT_EQ(std::string(g_err), "linearized output of '" + in + "' would exceed 2 GiB");
+    status s = build_output(input, objects, layout, slots, image);
+    EXPECT_EQ(testutil::message_of(s, in.c_str()), "linearized output of '" + in + "' would exceed 2 GiB");
 }
 
 TEST(Output, WriteErrorOnAFullFileSystem) {

@@ -56,16 +56,20 @@ input_file make_input(const std::string& text) {
 
 const char* kTrailer = "trailer\n<< /Size 20 /Root 1 0 R >>\n";
 
-bool analyze(table& t, page_layout& layout, const std::string& file = kTrailer) {
+status analyze_status(table& t, page_layout& layout, const std::string& file = kTrailer) {
     input_file in = make_input(file);
-    return analyze_pages(in, t.objects, "in.pdf", layout);
+    return analyze_pages(in, t.objects, layout);
+}
+
+bool analyze(table& t, page_layout& layout, const std::string& file = kTrailer) {
+    return analyze_status(t, layout, file).ok();
 }
 
 ints pages_of(table& t, const std::string& file = kTrailer) {
     page_layout layout;
     input_file in = make_input(file);
     choose_catalog_and_root(in, t.objects, layout);
-    if (!list_pages(t.objects, "in.pdf", layout)) return {-1};
+    if (!list_pages(t.objects, layout).ok()) return {-1};
     return layout.page_list;
 }
 
@@ -230,9 +234,7 @@ TEST(PageTree, FallbackAndFailure) {
     table none;
     none.add(1, "<</Type/Font>>");
     page_layout l;
-    clear_error();
-    EXPECT_FALSE(analyze(none, l, ""));
-    EXPECT_STREQ(g_err, "failed to find valid pages in 'in.pdf' (found 0)");
+    EXPECT_EQ(testutil::message_of(analyze_status(none, l, "")), "failed to find valid pages in 'in.pdf' (found 0)");
 }
 
 // ---------------------------------------------------------------------------
@@ -556,12 +558,11 @@ TEST(Layout, ObjectNumbersOutOfRange) {
         table t;
         t.add(1, "<</Type/Catalog/Pages 2 0 R>>").add(2, "<</Type/Pages/Kids[3 0 R]>>").add(3, page(2)).add(top, "<<>>");
         page_layout l;
-        clear_error();
-        bool ok = analyze(t, l);
-        EXPECT_EQ(ok, top == 8388607);
+        status s = analyze_status(t, l);
+        EXPECT_EQ(s.ok(), top == 8388607);
         EXPECT_EQ(l.max_num, top);
-        if (!ok) {
-            EXPECT_STREQ(g_err, "object numbers out of range (max 8388608) in 'in.pdf'");
+        if (!s.ok()) {
+            EXPECT_EQ(testutil::message_of(s), "object numbers out of range (max 8388608) in 'in.pdf'");
         }
     }
 }
@@ -604,9 +605,11 @@ int pages_in_file(const std::string& path, std::string& why) {
     input_file in;
     obj_list objects;
     page_layout l;
-    if (!read_input(path.c_str(), "/dev/null", in) || !load_objects(in, path.c_str(), objects) ||
-        !analyze_pages(in, objects, path.c_str(), l)) {
-        why = g_err;
+    status s = read_input_file(path.c_str(), in);
+    if (s.ok()) s = load_objects(in, objects);
+    if (s.ok()) s = analyze_pages(in, objects, l);
+    if (!s.ok()) {
+        why = testutil::message_of(s, path.c_str());
         return -1;
     }
     expect_one_place_each(objects, l);

@@ -33,8 +33,8 @@ struct analysed {
         input.data.reset(static_cast<char*>(std::malloc(pdf.size() + 1)));
         std::memcpy(input.data.get(), pdf.c_str(), pdf.size() + 1);
         input.len = static_cast<int32_t>(pdf.size());
-        EXPECT_TRUE(load_objects(input, "in.pdf", objects));
-        EXPECT_TRUE(analyze_pages(input, objects, "in.pdf", layout));
+        EXPECT_TRUE(load_objects(input, objects).ok());
+        EXPECT_TRUE(analyze_pages(input, objects, layout).ok());
     }
     uint8_t users(int32_t num) const {
         int32_t pos = objects.position(num);

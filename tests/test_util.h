@@ -14,12 +14,21 @@
 #include <utility>
 #include <vector>
 
+#include "api/messages.h"
+#include "base/error.h"
 #include "load/load.h"
 #include "pdf/scan.h"
 
 namespace testutil {
 
 namespace fs = std::filesystem;
+
+// The message the library would give for a failed status.
+inline std::string message_of(const status& s, const char* in = "in.pdf", const char* out = "out.pdf") {
+    clear_error();
+    report(s, in, out);
+    return g_err;
+}
 
 // A fresh directory under the system temp dir, removed with its contents.
 class scratch_dir {

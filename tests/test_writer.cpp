@@ -47,7 +47,7 @@ struct table_doc {
     bool analyze() {
         if (!input.data) set_input("");
         objects.build_index();
-        return analyze_pages(input, objects, "in.pdf", layout);
+        return analyze_pages(input, objects, layout).ok();
     }
     int32_t nn(int32_t old_num) const { return layout.new_num[static_cast<size_t>(old_num)]; }
     std::vector<out_slot> serialize() {
@@ -223,7 +223,7 @@ table_doc inherited_doc() {
 
 TEST(WriterSerialize, CatalogKeepsEntriesAndNamesTheFlatRoot) {
     table_doc d = inherited_doc();
-    ASSERT_TRUE(d.analyze()) << g_err;
+    ASSERT_TRUE(d.analyze());
     auto slots = d.serialize();
     int32_t k = d.layout.lin_num;
     EXPECT_EQ(d.nn(1), k + 1);
@@ -238,7 +238,7 @@ TEST(WriterSerialize, CatalogKeepsEntriesAndNamesTheFlatRoot) {
 
 TEST(WriterSerialize, PagesReceiveInheritedAttributesAndTheRootAsParent) {
     table_doc d = inherited_doc();
-    ASSERT_TRUE(d.analyze()) << g_err;
+    ASSERT_TRUE(d.analyze());
     auto slots = d.serialize();
     std::string root = ref(d.nn(2));
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(d.nn(3))]),
@@ -253,7 +253,7 @@ TEST(WriterSerialize, PagesReceiveInheritedAttributesAndTheRootAsParent) {
 
 TEST(WriterSerialize, StreamLengthsMatchTheData) {
     table_doc d = inherited_doc();
-    ASSERT_TRUE(d.analyze()) << g_err;
+    ASSERT_TRUE(d.analyze());
     auto slots = d.serialize();
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(d.nn(4))]),
               std::to_string(d.nn(4)) + " 0 obj\n<< /Length 5 >>\n\nstream\nBT ET\nendstream\nendobj\n");
@@ -271,7 +271,7 @@ TEST(WriterSerialize, MissingCatalogAndRootAreCreated) {
     table_doc d;
     d.add(1, "<< /Type /Page /MediaBox [0 0 10 10] >>");
     d.add(2, "<< /Type /Page /MediaBox [0 0 20 20] >>");
-    ASSERT_TRUE(d.analyze()) << g_err;
+    ASSERT_TRUE(d.analyze());
     ASSERT_EQ(d.layout.catalog, -1);
     ASSERT_EQ(d.layout.pages_root, -1);
     auto slots = d.serialize();
@@ -294,7 +294,7 @@ TEST(WriterSerialize, CatalogWithoutPagesKeyGetsOneInserted) {
     d.add(1, "<< /Type /Catalog /Pages 3 0 R /Lang (en) >>");
     d.add(3, "<< /Type /Page /Parent 1 0 R >>");
     d.set_input("trailer << /Root 1 0 R >>");
-    ASSERT_TRUE(d.analyze()) << g_err;
+    ASSERT_TRUE(d.analyze());
     ASSERT_EQ(d.layout.pages_root, -1);
     auto slots = d.serialize();
     int32_t k = d.layout.lin_num;
@@ -310,7 +310,7 @@ TEST(WriterSerialize, CatalogWithoutPagesKeyGetsOneInserted) {
     e.add(3, "<< /Type /Page /Parent 2 0 R >>");
     e.add(4, "<< /Type /Catalog /Metadata 5 0 R >>");
     e.set_input("trailer << /Root 1 0 R >>");
-    ASSERT_TRUE(e.analyze()) << g_err;
+    ASSERT_TRUE(e.analyze());
     auto eslots = e.serialize();
     ASSERT_GT(e.nn(4), 0);
     EXPECT_EQ(slot_bytes(eslots[static_cast<size_t>(e.nn(4))]),
@@ -324,7 +324,7 @@ TEST(WriterSerialize, ObjectWithoutBodyAndNonReferenceParent) {
     d.add(3, "<< /Type /Page /Parent null /Contents 4 0 R >>");
     d.add(4, "");
     d.set_input("trailer << /Root 1 0 R >>");
-    ASSERT_TRUE(d.analyze()) << g_err;
+    ASSERT_TRUE(d.analyze());
     auto slots = d.serialize();
     // A /Parent that is no reference stays as written, and counts as present.
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(d.nn(3))]),
@@ -379,7 +379,7 @@ TEST(WriterTrailer, InfoAndIdFromTheLastDictionaryHavingThem) {
         d.add(5, "<< /Title (t) >>");
         d.add(7, "42");
         d.set_input(c.input);
-        ASSERT_TRUE(d.analyze()) << g_err;
+        ASSERT_TRUE(d.analyze());
         trailer_extras e = find_trailer_extras(d.input, d.objects, d.layout);
         EXPECT_EQ(e.info, c.info ? d.nn(c.info) : 0) << c.input;
         EXPECT_EQ(e.id, c.id) << c.input;
@@ -401,7 +401,7 @@ TEST(WriterTrailer, CrossReferenceStreamDictionariesCount) {
     x.body_pos = 108;
     x.body = "<< /Type /XRef /Info 6 0 R /ID [<01><02>] >>\n";
     d.objects.xref_streams.push_back(x);
-    ASSERT_TRUE(d.analyze()) << g_err;
+    ASSERT_TRUE(d.analyze());
     trailer_extras e = find_trailer_extras(d.input, d.objects, d.layout);
     EXPECT_EQ(e.info, d.nn(6));
     EXPECT_EQ(e.id, "[<01><02>]");
@@ -421,7 +421,7 @@ TEST(WriterFile, WritesReplacesAndFollowsLinks) {
     std::string out = dir.file("out.pdf");
     testutil::write_file(out, "old contents");
     chmod(out.c_str(), 0640);
-    ASSERT_TRUE(write_output_file(out.c_str(), pieces_of(parts))) << g_err;
+    ASSERT_TRUE(write_output_file(out.c_str(), pieces_of(parts)).ok());
     EXPECT_EQ(testutil::read_file(out), want);
     struct stat st;
     ASSERT_EQ(stat(out.c_str(), &st), 0);
@@ -429,9 +429,9 @@ TEST(WriterFile, WritesReplacesAndFollowsLinks) {
 
     std::string link = dir.file("link.pdf");
     ASSERT_EQ(symlink("target.pdf", link.c_str()), 0);  // dangling: the target is created
-    ASSERT_TRUE(write_output_file(link.c_str(), pieces_of({"one"}))) << g_err;
+    ASSERT_TRUE(write_output_file(link.c_str(), pieces_of({"one"})).ok());
     EXPECT_EQ(testutil::read_file(dir.file("target.pdf")), "one");
-    ASSERT_TRUE(write_output_file(link.c_str(), pieces_of({"two"}))) << g_err;
+    ASSERT_TRUE(write_output_file(link.c_str(), pieces_of({"two"})).ok());
     struct stat lst;
     ASSERT_EQ(lstat(link.c_str(), &lst), 0);
     EXPECT_TRUE(S_ISLNK(lst.st_mode));
@@ -446,18 +446,19 @@ TEST(WriterFile, WritesReplacesAndFollowsLinks) {
 TEST(WriterFile, MissingDirectoryAndNonRegularOutputs) {
     scratch_dir dir;
     std::string missing = dir.file("no/such/dir/out.pdf");
-    EXPECT_FALSE(write_output_file(missing.c_str(), pieces_of({"x"})));
-    EXPECT_EQ(std::string(g_err), "cannot open '" + missing + "' for writing");
+    status s = write_output_file(missing.c_str(), pieces_of({"x"}));
+    EXPECT_EQ(testutil::message_of(s, "in.pdf", missing.c_str()), "cannot open '" + missing + "' for writing");
 
-    EXPECT_FALSE(write_output_file(dir.path().c_str(), pieces_of({"x"})));
-    EXPECT_EQ(std::string(g_err), "cannot open '" + dir.path().string() + "' for writing");
+    s = write_output_file(dir.path().c_str(), pieces_of({"x"}));
+    EXPECT_EQ(testutil::message_of(s, "in.pdf", dir.path().c_str()),
+              "cannot open '" + dir.path().string() + "' for writing");
 
     // A pipe is written directly.
     std::string fifo = dir.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     std::string got;
     std::thread reader([&] { got = testutil::read_file(fifo); });
-    EXPECT_TRUE(write_output_file(fifo.c_str(), pieces_of({"through ", "the pipe"}))) << g_err;
+    EXPECT_TRUE(write_output_file(fifo.c_str(), pieces_of({"through ", "the pipe"})).ok());
     reader.join();
     EXPECT_EQ(got, "through the pipe");
 }

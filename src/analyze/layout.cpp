@@ -14,7 +14,6 @@
  */
 #include <algorithm>
 
-#include "base/error.h"
 #include "analyze/pages.h"
 
 namespace {
@@ -109,14 +108,11 @@ void classify_objects(const obj_list& objects, page_layout& layout) {
         layout.rest_objs.insert(layout.rest_objs.end(), layout.page_groups[k].begin(), layout.page_groups[k].end());
 }
 
-bool number_objects(const obj_list& objects, const char* input_path, page_layout& layout) {
+status number_objects(const obj_list& objects, page_layout& layout) {
     int32_t max_num = 0;
     for (const pdf_obj& rec : objects.items) max_num = std::max(max_num, rec.num);
     layout.max_num = max_num;
-    if (max_num > MAX_OBJ_NUM) {
-        set_error("object numbers out of range (max %ld) in '%s'", static_cast<long>(max_num), input_path);
-        return false;
-    }
+    if (max_num > MAX_OBJ_NUM) return failure(problem::numbers_out_of_range, max_num);
     layout.new_num.assign(static_cast<size_t>(max_num) + 1, 0);
     int32_t counter = 1;
     for (const std::vector<int32_t>* run : {&layout.rest_objs, &layout.shared_objs, &layout.other_objs})
@@ -124,9 +120,9 @@ bool number_objects(const obj_list& objects, const char* input_path, page_layout
     layout.lin_num = counter;
     if (layout.catalog >= 0)
         layout.new_num[static_cast<size_t>(objects.items[static_cast<size_t>(layout.catalog)].num)] = counter + 1;
-    if (layout.page_groups.empty()) return true;
+    if (layout.page_groups.empty()) return {};
     const page_group& first = layout.page_groups[0];
     for (size_t i = 0; i < first.size(); i++)
         layout.new_num[static_cast<size_t>(first[i])] = counter + 3 + static_cast<int32_t>(i);
-    return true;
+    return {};
 }

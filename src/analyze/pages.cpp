@@ -13,7 +13,6 @@
 
 #include <cstring>
 
-#include "base/error.h"
 #include "pdf/scan.h"
 
 namespace {
@@ -188,7 +187,7 @@ void choose_catalog_and_root(const input_file& input, obj_list& objects, page_la
     layout.pages_root = choose_root(objects, layout.catalog);
 }
 
-bool list_pages(const obj_list& objects, const char* input_path, page_layout& layout) {
+status list_pages(const obj_list& objects, page_layout& layout) {
     layout.page_list.clear();
     tree_walk walk(objects, layout.page_list);
     if (layout.pages_root >= 0) walk.run(objects.items[static_cast<size_t>(layout.pages_root)].num);
@@ -196,19 +195,15 @@ bool list_pages(const obj_list& objects, const char* input_path, page_layout& la
         for (const pdf_obj& rec : objects.items)
             if (rec.is_page) walk.list_page(objects.position(rec.num));
     }
-    if (layout.page_list.empty()) {
-        set_error("failed to find valid pages in '%s' (found %d)", input_path, 0);
-        return false;
-    }
-    return true;
+    if (layout.page_list.empty()) return failure(problem::no_pages, 0);
+    return {};
 }
 
-bool analyze_pages(const input_file& input, obj_list& objects, const char* input_path,
-                   page_layout& layout) {
+status analyze_pages(const input_file& input, obj_list& objects, page_layout& layout) {
     choose_catalog_and_root(input, objects, layout);
-    if (!list_pages(objects, input_path, layout)) return false;
+    if (status s = list_pages(objects, layout); !s.ok()) return s;
     layout.info_ref = trailer_info_ref(input, objects);
     attribute_pages(objects, layout);
     classify_objects(objects, layout);
-    return number_objects(objects, input_path, layout);
+    return number_objects(objects, layout);
 }

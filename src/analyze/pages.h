@@ -77,9 +77,8 @@ struct dict_entry {
 // array, a string, or a run of bytes up to white space or a delimiter.
 std::vector<dict_entry> dict_entries(const std::string& text);
 
-// Phases 5 to 7. Fails with the input path in the message.
-bool analyze_pages(const input_file& input, obj_list& objects, const char* input_path,
-                   page_layout& layout);
+// Catalog and page tree, attribution, grouping and numbering.
+status analyze_pages(const input_file& input, obj_list& objects, page_layout& layout);
 
 // The steps of analyze_pages, in order.
 // Catalog and page-tree root (layout.catalog, layout.pages_root as found,
@@ -87,7 +86,7 @@ bool analyze_pages(const input_file& input, obj_list& objects, const char* input
 void choose_catalog_and_root(const input_file& input, obj_list& objects, page_layout& layout);
 // Flattens the tree under layout.pages_root into layout.page_list, falling
 // back on every page-typed record; fails when there is no page at all.
-bool list_pages(const obj_list& objects, const char* input_path, page_layout& layout);
+status list_pages(const obj_list& objects, page_layout& layout);
 // Records on every object the indices of the pages that reach it
 // (ref_pages), then who else uses it (layout.users, with outline_root and
 // use_outlines). Reads layout.catalog, page_list and info_ref.
@@ -97,7 +96,7 @@ void attribute_pages(obj_list& objects, page_layout& layout);
 // unusable root.
 void classify_objects(const obj_list& objects, page_layout& layout);
 // New numbers for everything classify_objects placed.
-bool number_objects(const obj_list& objects, const char* input_path, page_layout& layout);
+status number_objects(const obj_list& objects, page_layout& layout);
 
 // The /Resources dictionary of a page: its own, else that of its nearest
 // ancestor through /Parent (up to 32 steps). Empty when there is none.

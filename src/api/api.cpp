@@ -3,19 +3,20 @@
  *
  * morvel_optimize is one straight pipeline: read the input, find and
  * resolve its objects, work out the page structure, serialise everything
- * into memory, and only then create the output. Each phase either succeeds
- * or has already written its message; containers own everything, so an
- * early return releases it all. Running out of memory anywhere surfaces as
+ * into memory, and only then create the output. Each stage either succeeds
+ * or says what went wrong; containers own everything, so an early return
+ * releases it all. Running out of memory anywhere surfaces as
  * std::bad_alloc and is turned into a message here: no exception ever
  * leaves the library.
  */
-#include "base/error.h"
-
 #include <new>
 
+#include "analyze/pages.h"
+#include "api/messages.h"
+#include "base/error.h"
+#include "base/input_file.h"
 #include "load/load.h"
 #include "morvel.h"
-#include "analyze/pages.h"
 #include "write/writer.h"
 
 extern "C" int morvel_init(void) {
@@ -27,25 +28,31 @@ extern "C" void morvel_cleanup(void) { clear_error(); }
 
 extern "C" const char* morvel_last_error(void) { return g_err; }
 
-static int optimize(const char* input_path, const char* output_path) {
+static status optimize(const char* input_path, const char* output_path) {
     input_file input;
-    if (!read_input(input_path, output_path, input)) return 0;
+    if (status s = read_input_file(input_path, input); !s.ok()) return s;
 
     obj_list objects;
-    if (!load_objects(input, input_path, objects)) return 0;
+    if (status s = load_objects(input, objects); !s.ok()) return s;
 
     page_layout layout;
-    if (!analyze_pages(input, objects, input_path, layout)) return 0;
+    if (status s = analyze_pages(input, objects, layout); !s.ok()) return s;
 
-    if (!write_linearized(input, objects, layout, input_path, output_path)) return 0;
-
-    clear_error();
-    return 1;
+    return write_linearized(input, objects, layout, output_path);
 }
 
 extern "C" int morvel_optimize(const char* input_path, const char* output_path) {
+    if (!input_path || !*input_path || !output_path || !*output_path) {
+        set_error("input_path or output_path is NULL/empty");
+        return 0;
+    }
     try {
-        return optimize(input_path, output_path);
+        status s = optimize(input_path, output_path);
+        if (s.ok()) {
+            clear_error();
+            return 1;
+        }
+        report(s, input_path, output_path);
     } catch (const std::bad_alloc&) {
         set_error("out of memory optimizing '%s'", input_path);
     } catch (...) {

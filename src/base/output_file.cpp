@@ -21,7 +21,6 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "base/error.h"
 #include "base/output_file.h"
 
 #include <string>
@@ -81,8 +80,9 @@ int create_temp(const std::string& dir, std::string& temp_path) {
     return -1;
 }
 
-// Writes every piece, resuming after short writes and interruptions.
-bool write_all(int fd, const std::vector<iovec>& pieces) {
+// Writes every piece, resuming after short writes and interruptions; 0, or
+// the errno of the write that failed.
+int write_all(int fd, const std::vector<iovec>& pieces) {
     size_t i = 0;
     size_t done_in_piece = 0;
     while (i < pieces.size()) {
@@ -97,7 +97,8 @@ bool write_all(int fd, const std::vector<iovec>& pieces) {
         }
         ssize_t n = writev(fd, batch, count);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
         size_t left = static_cast<size_t>(n);
         while (i < pieces.size() && left >= pieces[i].iov_len - done_in_piece) {
             left -= pieces[i].iov_len - done_in_piece;
@@ -106,19 +107,16 @@ bool write_all(int fd, const std::vector<iovec>& pieces) {
         }
         done_in_piece += left;
     }
-    return true;
+    return 0;
 }
 
-bool write_direct(const char* output_path, const std::vector<iovec>& pieces) {
+status write_direct(const char* output_path, const std::vector<iovec>& pieces) {
     int fd = open(output_path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        set_error("cannot open '%s' for writing", output_path);
-        return false;
-    }
-    bool ok = write_all(fd, pieces);
-    ok = close(fd) == 0 && ok;
-    if (!ok) set_error("cannot write '%s'", output_path);
-    return ok;
+    if (fd < 0) return failure(problem::output_unopenable, 0, errno);
+    int err = write_all(fd, pieces);
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err) return failure(problem::output_unwritable, 0, err);
+    return {};
 }
 
 // Removes the temporary file unless it has been renamed into place.
@@ -132,7 +130,7 @@ struct temp_guard {
 
 }  // namespace
 
-bool write_output_file(const char* output_path, const std::vector<iovec>& pieces) {
+status write_output_file(const char* output_path, const std::vector<iovec>& pieces) {
     struct stat st;
     bool exists = stat(output_path, &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) return write_direct(output_path, pieces);
@@ -140,19 +138,13 @@ bool write_output_file(const char* output_path, const std::vector<iovec>& pieces
     std::string target = final_target(output_path);
     std::string temp;
     int fd = create_temp(directory_of(target), temp);
-    if (fd < 0) {
-        set_error("cannot open '%s' for writing", output_path);
-        return false;
-    }
+    if (fd < 0) return failure(problem::output_unopenable, 0, errno);
     temp_guard guard{temp};
     if (exists) fchmod(fd, st.st_mode & 07777);
-    bool ok = write_all(fd, pieces);
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        set_error("cannot write '%s'", output_path);
-        return false;
-    }
+    int err = write_all(fd, pieces);
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && rename(temp.c_str(), target.c_str()) != 0) err = errno;
+    if (err) return failure(problem::output_unwritable, 0, err);
     guard.keep = true;
-    return true;
+    return {};
 }

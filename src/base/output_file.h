@@ -9,9 +9,11 @@
 
 #include <vector>
 
+#include "base/status.h"
+
 // Writes the pieces to output_path through a temporary file renamed over
-// it (directly when the path is an existing non-regular file). False with
-// the message set on failure; a failure leaves no partial file behind.
-bool write_output_file(const char* output_path, const std::vector<iovec>& pieces);
+// it (directly when the path is an existing non-regular file). A failure
+// leaves no partial file behind.
+status write_output_file(const char* output_path, const std::vector<iovec>& pieces);
 
 #endif

@@ -1,20 +1,15 @@
 /*
- * Document loading: reading the input, refusing encrypted files, the order
- * of the loading steps, duplicate resolution and the table's number index.
+ * Document loading: refusing encrypted files, the order of the loading steps, duplicate resolution and the table's number index.
  *
  * The object scanner and the stream-extent rules live in objscan.cpp, the
  * unpacking of object streams in objstm.cpp.
  */
 #include "load/load.h"
 
-#include <sys/mman.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "base/error.h"
 #include "pdf/scan.h"
 #include "load/xref.h"
 
@@ -58,15 +53,7 @@ const pdf_obj* obj_list::find(int32_t num) const {
     return p < 0 ? nullptr : &items[static_cast<size_t>(p)];
 }
 
-// Offsets are 32-bit throughout, so the input must stay below 2 GiB.
-static constexpr long long INPUT_LIMIT = 0x80000000LL;
-
 namespace {
-
-struct file_closer {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // The raw "/Encrypt" occurrences and the windows they are looked for in.
 struct encrypt_finder {
@@ -132,63 +119,6 @@ bool mentions_encryption(const char* buf, int32_t len) {
     return trailer_mentions_encryption(ef) || xref_mentions_encryption(ef);
 }
 
-// Reading a large file faults in every page of its buffer; with huge pages
-// that is a few hundred faults instead of tens of thousands. Only a hint.
-static void ask_for_huge_pages(char* p, size_t size) {
-#ifdef MADV_HUGEPAGE
-    constexpr uintptr_t HUGE_PAGE = uintptr_t{1} << 21;
-    uintptr_t lo = (reinterpret_cast<uintptr_t>(p) + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
-    uintptr_t hi = (reinterpret_cast<uintptr_t>(p) + size) & ~(HUGE_PAGE - 1);
-    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
-#else
-    (void)p;
-    (void)size;
-#endif
-}
-
-// The whole file into one malloc'd buffer with a NUL after it.
-static bool read_whole_file(const char* path, input_file& input) {
-    file_ptr f(fopen(path, "rb"));
-    if (!f) return set_error("cannot open file '%s'", path), false;
-    if (fseek(f.get(), 0, SEEK_END) != 0) return set_error("failed to seek in '%s'", path), false;
-    long n = ftell(f.get());
-    if (n < 0) return set_error("failed to read length of '%s'", path), false;
-    if (n >= INPUT_LIMIT)
-        return set_error("file '%s' is too large (%lld bytes)", path, static_cast<long long>(n)), false;
-    if (fseek(f.get(), 0, SEEK_SET) != 0) return set_error("failed to read length of '%s'", path), false;
-
-    size_t size = static_cast<size_t>(n);
-    input.data.reset(static_cast<char*>(malloc(size + 1)));
-    if (!input.data) return set_error("out of memory reading '%s'", path), false;
-    ask_for_huge_pages(input.data.get(), size + 1);
-    if (size > 0 && fread(input.data.get(), 1, size, f.get()) != size) {
-        input.data.reset();
-        return set_error("read error on '%s'", path), false;
-    }
-    input.data[size] = '\0';
-    input.len = static_cast<int32_t>(n);
-    return true;
-}
-
-bool read_input(const char* input_path, const char* output_path, input_file& input) {
-    if (!input_path || !*input_path || !output_path || !*output_path)
-        return set_error("input_path or output_path is NULL/empty"), false;
-    // Refuse before allocating anything; when stat fails, opening the file
-    // reports the problem.
-    struct stat st;
-    if (stat(input_path, &st) == 0 && st.st_size >= INPUT_LIMIT)
-        return set_error("file '%s' is too large (%lld bytes)", input_path,
-                         static_cast<long long>(st.st_size)),
-               false;
-    if (!read_whole_file(input_path, input)) return false;
-    if (mentions_encryption(input.data.get(), input.len)) {
-        input.data.reset();
-        input.len = 0;
-        return set_error("encrypted PDFs are not supported — decrypt first: '%s'", input_path), false;
-    }
-    return true;
-}
-
 void resolve_duplicates(const input_file& input, obj_list& objects) {
     std::vector<pdf_obj>& t = objects.items;
     if (t.empty()) return;
@@ -226,7 +156,8 @@ void resolve_duplicates(const input_file& input, obj_list& objects) {
     t.erase(t.begin() + static_cast<ptrdiff_t>(kept), t.end());
 }
 
-bool load_objects(const input_file& input, const char* input_path, obj_list& objects) {
+status load_objects(const input_file& input, obj_list& objects) {
+    if (mentions_encryption(input.data.get(), input.len)) return failure(problem::encrypted);
     objects.items.clear();
     objects.xref_streams.clear();
     scan_objects(input, objects.items);
@@ -234,6 +165,6 @@ bool load_objects(const input_file& input, const char* input_path, obj_list& obj
     resolve_duplicates(input, objects);
     objects.build_index();
     fix_referenced_lengths(input, objects);
-    if (objects.items.empty()) return set_error("no valid PDF objects found in '%s'", input_path), false;
-    return true;
+    if (objects.items.empty()) return failure(problem::no_objects);
+    return {};
 }

@@ -17,15 +17,8 @@
 #include <unordered_map>
 #include <vector>
 
-struct free_deleter {
-    void operator()(void* p) const { std::free(p); }
-};
-
-// The whole input file followed by one NUL byte.
-struct input_file {
-    std::unique_ptr<char[], free_deleter> data;
-    int32_t len = 0;
-};
+#include "base/input_file.h"
+#include "base/status.h"
 
 // One indirect object of the input.
 struct pdf_obj {
@@ -76,13 +69,10 @@ struct obj_list {
 // accept.
 inline constexpr int32_t MAX_OBJ_NUM = 0x7FFFFF;
 
-// Phase 1: argument check, reading the input, encryption refusal.
-bool read_input(const char* input_path, const char* output_path, input_file& input);
-
-// Phases 2 to 4: object scan, object-stream expansion, duplicate resolution,
-// stream lengths given by reference, and the empty check. Leaves the table
-// indexed.
-bool load_objects(const input_file& input, const char* input_path, obj_list& objects);
+// Encryption refusal, object scan, object-stream expansion, duplicate
+// resolution, stream lengths given by reference, and the empty check.
+// Leaves the table indexed.
+status load_objects(const input_file& input, obj_list& objects);
 
 // The steps of the two phases, in the order they run.
 

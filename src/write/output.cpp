@@ -17,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/error.h"
 #include "pdf/scan.h"
 #include "write/writer.h"
 
@@ -140,8 +139,8 @@ void gather_objects(const page_layout& layout, const std::vector<out_slot>& slot
 
 }  // namespace
 
-bool build_output(const input_file& input, const obj_list& objects, const page_layout& layout,
-                  std::vector<out_slot>& slots, const char* input_path, output_image& image) {
+status build_output(const input_file& input, const obj_list& objects, const page_layout& layout,
+                    std::vector<out_slot>& slots, output_image& image) {
     placement p;
     p.k = layout.lin_num;
     p.f = static_cast<int32_t>(layout.page_groups[0].size());
@@ -153,23 +152,15 @@ bool build_output(const input_file& input, const obj_list& objects, const page_l
                     static_cast<int64_t>(strlen(EOF_LINE)) +
                     static_cast<int64_t>(p.first_header.size());
     p.hint_pos = p.catalog_pos + static_cast<int64_t>(slots[static_cast<size_t>(p.k) + 1].len());
-    if (p.hint_pos > INT32_MAX) {
-        set_error("linearized output of '%s' would exceed 2 GiB", input_path);
-        return false;
-    }
-    if (!build_hint_stream(objects, layout, slots, static_cast<int32_t>(p.hint_pos))) {
-        set_error("failed to compress linearization hint stream");
-        return false;
-    }
+    if (p.hint_pos > INT32_MAX) return failure(problem::output_too_large);
+    if (!build_hint_stream(objects, layout, slots, static_cast<int32_t>(p.hint_pos)))
+        return failure(problem::hint_compression);
     place_objects(layout, slots, p);
 
     std::string main_hdr = fmt("xref\n0 %d\n", p.k);
     image.back = main_section(p) + final_trailer(p.k, p.extras);
     int64_t file_len = p.main_pos + static_cast<int64_t>(image.back.size());
-    if (file_len > INT32_MAX) {
-        set_error("linearized output of '%s' would exceed 2 GiB", input_path);
-        return false;
-    }
+    if (file_len > INT32_MAX) return failure(problem::output_too_large);
     int64_t t = p.main_pos + static_cast<int64_t>(main_hdr.size()) - 1;
     int32_t first_page = slot_of(layout, layout.page_list.empty() ? 0 : layout.page_list[0]);
     image.front = std::string(FILE_HEADER, HEADER_LEN) +
@@ -183,15 +174,15 @@ bool build_output(const input_file& input, const obj_list& objects, const page_l
     gather_objects(layout, slots, p.k, image.pieces);
     image.pieces.push_back({image.back.data(), image.back.size()});
     image.total = static_cast<uint64_t>(file_len);
-    return true;
+    return {};
 }
 
-bool write_linearized(const input_file& input, const obj_list& objects, const page_layout& layout,
-                      const char* input_path, const char* output_path) {
+status write_linearized(const input_file& input, const obj_list& objects, const page_layout& layout,
+                        const char* output_path) {
     std::vector<out_slot> slots(static_cast<size_t>(layout.lin_num) + 3 +
                                 layout.page_groups[0].size());
     serialize_objects(objects, layout, slots);
     output_image image;
-    if (!build_output(input, objects, layout, slots, input_path, image)) return false;
+    if (status s = build_output(input, objects, layout, slots, image); !s.ok()) return s;
     return write_output_file(output_path, image.pieces);
 }

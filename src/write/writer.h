@@ -22,8 +22,8 @@
 #include "analyze/pages.h"
 
 // Phases 8 to 11. Creates the output only once every byte is in memory.
-bool write_linearized(const input_file& input, const obj_list& objects, const page_layout& layout,
-                      const char* input_path, const char* output_path);
+status write_linearized(const input_file& input, const obj_list& objects, const page_layout& layout,
+                        const char* output_path);
 
 // One object's bytes in the output. Stream data is not copied: it is
 // written straight from the input buffer, between head and tail.
@@ -83,9 +83,9 @@ struct output_image {
     std::string back;   // main cross-reference section and final trailer
 };
 
-// Lays the file out and builds every text. False (message set) when the
-// hint stream cannot be compressed or the file would reach 2 GiB.
-bool build_output(const input_file& input, const obj_list& objects, const page_layout& layout,
-                  std::vector<out_slot>& slots, const char* input_path, output_image& image);
+// Lays the file out and builds every text. Fails when the hint stream
+// cannot be compressed or the file would reach 2 GiB.
+status build_output(const input_file& input, const obj_list& objects, const page_layout& layout,
+                    std::vector<out_slot>& slots, output_image& image);
 
 #endif

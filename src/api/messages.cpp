@@ -1,0 +1,43 @@
+/*
+ * One table of morvel_optimize's messages. The texts are part of the
+ * library's interface: callers match them, so each stays exactly as it is.
+ */
+#include "api/messages.h"
+
+#include "base/error.h"
+
+void report(const status& s, const char* in, const char* out) {
+    long long v = static_cast<long long>(s.value);
+    switch (s.what) {
+        case problem::none:
+            return;
+        case problem::input_unopenable:
+            return set_error("cannot open file '%s'", in);
+        case problem::input_unseekable:
+            return set_error("failed to seek in '%s'", in);
+        case problem::input_length_unknown:
+            return set_error("failed to read length of '%s'", in);
+        case problem::input_too_large:
+            return set_error("file '%s' is too large (%lld bytes)", in, v);
+        case problem::input_no_memory:
+            return set_error("out of memory reading '%s'", in);
+        case problem::input_short_read:
+            return set_error("read error on '%s'", in);
+        case problem::encrypted:
+            return set_error("encrypted PDFs are not supported \xE2\x80\x94 decrypt first: '%s'", in);
+        case problem::no_objects:
+            return set_error("no valid PDF objects found in '%s'", in);
+        case problem::no_pages:
+            return set_error("failed to find valid pages in '%s' (found %d)", in, static_cast<int>(v));
+        case problem::numbers_out_of_range:
+            return set_error("object numbers out of range (max %ld) in '%s'", static_cast<long>(v), in);
+        case problem::hint_compression:
+            return set_error("failed to compress linearization hint stream");
+        case problem::output_too_large:
+            return set_error("linearized output of '%s' would exceed 2 GiB", in);
+        case problem::output_unopenable:
+            return set_error("cannot open '%s' for writing", out);
+        case problem::output_unwritable:
+            return set_error("cannot write '%s'", out);
+    }
+}
