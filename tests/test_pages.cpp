@@ -16,7 +16,9 @@
 
 #include "base/error.h"
 #include "analyze/pages.h"
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 #include "test_util.h"
 
 namespace {

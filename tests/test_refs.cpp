@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 
 namespace {
 

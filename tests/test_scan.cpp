@@ -4,7 +4,9 @@
 #include <cstring>
 #include <string>
 
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 
 namespace {
 

@@ -17,7 +17,9 @@
 #include "api/messages.h"
 #include "base/error.h"
 #include "load/load.h"
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 
 namespace testutil {
 

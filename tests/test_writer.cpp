@@ -10,7 +10,9 @@
 #include <thread>
 
 #include "base/error.h"
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 #include "test_util.h"
 #include "write/writer.h"
 
@@ -343,8 +345,10 @@ TEST(WriterReference, TokenRules) {
         {"12 0R", 0, 5},       {"120 R", 0, -1},     {"12 0", 0, -1},    {"x 1 0 R", 2, 7},
         {"1 2 3 0 R", 0, -1},  {"007 00 R", 0, 8},
     };
-    for (auto& c : cases)
-        EXPECT_EQ(reference_end(c.text, static_cast<int32_t>(strlen(c.text)), c.pos), c.end) << c.text;
+    for (auto& c : cases) {
+        int32_t num = 0, gen = 0;
+        EXPECT_EQ(reference_at(c.text, static_cast<int32_t>(strlen(c.text)), c.pos, &num, &gen), c.end) << c.text;
+    }
 }
 
 // Trailer entries carried into the output.

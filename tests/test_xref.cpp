@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 #include "load/xref.h"
 
 namespace {

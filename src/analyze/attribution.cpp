@@ -19,7 +19,10 @@
 #include <string_view>
 
 #include "analyze/pages.h"
-#include "pdf/scan.h"
+#include "load/stream_lengths.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 
 namespace {
 
@@ -28,15 +31,6 @@ constexpr int32_t MAX_WALK_DEPTH = 201;
 // Ancestors examined through /Parent.
 constexpr int ANCESTOR_LIMIT = 32;
 
-bool at_space(const std::string& s, int32_t i) {
-    return is_pdf_space(static_cast<unsigned char>(s[static_cast<size_t>(i)]));
-}
-
-int32_t skip_space(const std::string& s, int32_t i) {
-    while (i < static_cast<int32_t>(s.size()) && at_space(s, i)) i++;
-    return i;
-}
-
 int32_t name_pos(const pdf_obj& rec, const char* name) {
     return find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), name);
 }
@@ -44,71 +38,34 @@ int32_t name_pos(const pdf_obj& rec, const char* name) {
 // The record named by rec's /Parent, or null.
 const pdf_obj* parent_of(const obj_list& objects, const pdf_obj& rec) {
     if (!rec.has_body()) return nullptr;
-    int32_t p = name_pos(rec, "Parent");
-    if (p < 0) return nullptr;
-    int32_t cursor = p + 7;
-    int32_t n = parse_int_at(rec.body.data(), rec.body_len(), &cursor);
+    int32_t n = dict_int(rec.body.data(), rec.body_len(), "Parent");
     return n > 0 ? objects.find(n) : nullptr;
 }
 
 // The value of /key in rec as written, when it is a reference, a balanced
 // array or a number; empty otherwise.
 std::string plain_value(const pdf_obj& rec, const char* key) {
-    int32_t p = name_pos(rec, key);
-    if (p < 0) return std::string();
-    const std::string& b = rec.body;
+    const char* b = rec.body.data();
     int32_t len = rec.body_len();
-    int32_t i = skip_space(b, p + 1 + static_cast<int32_t>(strlen(key)));
-    if (i >= len) return std::string();
+    int32_t i = key_value(b, len, key);
+    if (i < 0 || i >= len) return std::string();
     int32_t num = 0, gen = 0;
-    int32_t end = reference_at(b.data(), len, i, &num, &gen);
-    if (end >= 0) return b.substr(static_cast<size_t>(i), static_cast<size_t>(end - i));
-    if (b[static_cast<size_t>(i)] == '[') {
-        int32_t depth = 0;
-        for (int32_t j = i; j < len; j++) {
-            char c = b[static_cast<size_t>(j)];
-            if (c == '[') depth++;
-            if (c == ']' && --depth == 0) return b.substr(static_cast<size_t>(i), static_cast<size_t>(j + 1 - i));
-        }
-        return std::string();
-    }
-    int32_t j = i;
-    bool digit = false;
-    for (; j < len; j++) {
-        char c = b[static_cast<size_t>(j)];
-        if (is_digit(static_cast<unsigned char>(c))) digit = true;
-        else if (c != '+' && c != '-' && c != '.') break;
-    }
-    return digit ? b.substr(static_cast<size_t>(i), static_cast<size_t>(j - i)) : std::string();
+    int32_t end = reference_at(b, len, i, &num, &gen);
+    if (end < 0) end = b[i] == '[' ? array_close(b, len, i) : number_token_end(b, len, i);
+    return end < 0 ? std::string() : rec.body.substr(static_cast<size_t>(i), static_cast<size_t>(end - i));
 }
-
-// A length object is usable as written when its text is one non-negative
-// integer, surrounded by white space only, equal to the data length.
-bool length_object_matches(const pdf_obj* target, uint64_t stream_len) {
-    if (!target || !target->has_body()) return false;
-    int32_t cursor = 0;
-    int32_t v = parse_int_at(target->body.data(), target->body_len(), &cursor);
-    if (cursor == 0) return false;
-    if (skip_space(target->body, cursor) != target->body_len()) return false;
-    return v >= 0 && static_cast<uint64_t>(v) == stream_len;
-}
-
-bool is_delimiter(char c) { return c != '\0' && strchr("()<>[]{}/%", c) != nullptr; }
 
 }  // namespace
 
 std::string own_resources_text(const obj_list& objects, const pdf_obj* obj) {
     if (!obj || !obj->has_body()) return std::string();
-    int32_t p = name_pos(*obj, "Resources");
-    if (p < 0) return std::string();
-    const std::string& b = obj->body;
+    const char* b = obj->body.data();
     int32_t len = obj->body_len();
-    int32_t i = skip_space(b, p + 10);
-    if (i >= len) return std::string();
-    char c = b[static_cast<size_t>(i)];
-    if (c == '<') return extract_dict_at(b.data(), len, i);
-    if (!is_digit(static_cast<unsigned char>(c))) return std::string();
-    int32_t n = parse_int_at(b.data(), len, &i);
+    int32_t i = key_value(b, len, "Resources");
+    if (i < 0 || i >= len) return std::string();
+    if (b[i] == '<') return extract_dict_at(b, len, i);
+    if (!is_digit(byte_at(b, i))) return std::string();
+    int32_t n = parse_int_at(b, len, &i);
     const pdf_obj* res = n > 0 ? objects.find(n) : nullptr;
     if (!res || !res->has_body()) return std::string();
     return extract_dict_at(res->body.data(), res->body_len(), 0);
@@ -188,48 +145,6 @@ std::string inheritance_cache::value(const pdf_obj* page, const char* key) {
         });
 }
 
-// The first /Length key decides. A value that does not start with an
-// integer (a name, null, something malformed) is replaced as one token: from
-// its first byte (a name's slash included) up to the next white space or
-// delimiter; the range is empty when a delimiter follows the key directly, so
-// a value such as an array is left for the writer to put the integer before.
-length_fix stream_length_fix(const obj_list& objects, const pdf_obj& obj) {
-    length_fix fix;
-    if (!obj.has_stream || !obj.stream) return fix;
-    const std::string& b = obj.body;
-    int32_t len = obj.body_len();
-    int32_t p = name_pos(obj, "Length");
-    if (p < 0) {
-        fix.kind = length_fix::INSERT;
-        return fix;
-    }
-    int32_t start = skip_space(b, p + 7);
-    int32_t cursor = p + 7;
-    int32_t v = parse_int_at(b.data(), len, &cursor);
-    fix.kind = length_fix::REPLACE;
-    fix.value_start = start;
-    if (cursor == p + 7) {
-        int32_t j = start;
-        if (j < len && b[static_cast<size_t>(j)] == '/') j++;
-        while (j < len && !at_space(b, j) && !is_delimiter(b[static_cast<size_t>(j)])) j++;
-        fix.value_end = j;
-        return fix;
-    }
-    // A "-" before a reference goes with it, so the replacement leaves no sign behind.
-    int32_t first_digit = b[static_cast<size_t>(start)] == '-' ? start + 1 : start;
-    int32_t num = 0, gen = 0;
-    int32_t ref_end = reference_at(b.data(), len, first_digit, &num, &gen);
-    if (ref_end >= 0) {
-        if (length_object_matches(objects.find(num), obj.stream_len)) return length_fix();
-        fix.value_end = ref_end;
-        fix.value_is_ref = true;
-        return fix;
-    }
-    if (v >= 0 && static_cast<uint64_t>(v) == obj.stream_len) return length_fix();
-    fix.value_end = cursor;
-    return fix;
-}
-
 namespace {
 
 // Page indices reach ref_pages in ascending order within each pass (pages
@@ -280,11 +195,7 @@ int32_t replaced_length_ref(const obj_list& objects, const pdf_obj& rec) {
 // Offset of the reference after the first /key of rec (white space
 // skipped), or -1 when the value is no reference; its number in *num.
 int32_t ref_after_name(const pdf_obj& rec, const char* key, int32_t* num) {
-    int32_t p = name_pos(rec, key);
-    if (p < 0) return -1;
-    int32_t i = skip_space(rec.body, p + 1 + static_cast<int32_t>(strlen(key)));
-    int32_t gen = 0;
-    return reference_at(rec.body.data(), rec.body_len(), i, num, &gen) >= 0 ? i : -1;
+    return key_reference(rec.body.data(), rec.body_len(), key, num);
 }
 
 // The references a walk follows from a record's body.
@@ -320,86 +231,9 @@ void attribution::mark_inherited(const std::string& value, int32_t page) {
     for (int32_t n : nums) mark(n, page, 1);
 }
 
-// ---- Users other than the pages --------------------------------------
-
-// Where a key or a plain value of a catalog entry ends.
-bool is_delimiter_or_space(char c) {
-    return is_pdf_space(static_cast<unsigned char>(c)) || strchr("/<>[]()%", c) != nullptr;
-}
-
-// End of the "<<" or "[" at i through the bracket that balances it; both
-// kinds count on one depth, strings are skipped whole.
-int32_t balanced_end(const std::string& t, int32_t i) {
-    const char* d = t.data();
-    int32_t len = static_cast<int32_t>(t.size());
-    int32_t depth = 0;
-    while (i < len) {
-        char c = d[i];
-        bool pair = i + 1 < len && d[i + 1] == c;
-        if (c == '<' && pair) {
-            depth++;
-            i += 2;
-        } else if (c == '>' && pair) {
-            i += 2;
-            if (--depth == 0) return i;
-        } else if (c == '[') {
-            depth++;
-            i++;
-        } else if (c == ']') {
-            i++;
-            if (--depth == 0) return i;
-        } else if (c == '(') {
-            i = literal_string_end(d, len, i);
-        } else if (c == '<') {
-            i = hex_string_end(d, len, i);
-        } else {
-            i++;
-        }
-    }
-    return len;
-}
-
-int32_t value_end(const std::string& t, int32_t i) {
-    const char* d = t.data();
-    int32_t len = static_cast<int32_t>(t.size());
-    if (i >= len) return i;
-    int32_t num = 0, gen = 0;
-    int32_t ref = reference_at(d, len, i, &num, &gen);
-    if (ref >= 0) return ref;
-    bool pair = i + 1 < len && d[i + 1] == '<';
-    if ((d[i] == '<' && pair) || d[i] == '[') return balanced_end(t, i);
-    if (d[i] == '(') return literal_string_end(d, len, i);
-    if (d[i] == '<') return hex_string_end(d, len, i);
-    int32_t j = d[i] == '/' ? i + 1 : i;  // a name keeps its slash
-    while (j < len && !is_delimiter_or_space(d[j])) j++;
-    return j;
-}
-
 }  // namespace
 
-std::vector<dict_entry> dict_entries(const std::string& text) {
-    std::vector<dict_entry> entries;
-    size_t open = text.find("<<");
-    if (open == std::string::npos) return entries;
-    int32_t len = static_cast<int32_t>(text.size());
-    int32_t i = static_cast<int32_t>(open) + 2;
-    while ((i = skip_space(text, i)) < len) {
-        if (text.compare(static_cast<size_t>(i), 2, ">>") == 0) break;
-        if (text[static_cast<size_t>(i)] != '/') {
-            i++;
-            continue;
-        }
-        int32_t key_end = i + 1;
-        while (key_end < len && !is_delimiter_or_space(text[static_cast<size_t>(key_end)])) key_end++;
-        dict_entry e;
-        e.key = text.substr(static_cast<size_t>(i) + 1, static_cast<size_t>(key_end - i - 1));
-        e.value_start = skip_space(text, key_end);
-        e.value_end = value_end(text, e.value_start);
-        i = e.value_end;
-        entries.push_back(std::move(e));
-    }
-    return entries;
-}
+// ---- Users other than the pages --------------------------------------
 
 namespace {
 

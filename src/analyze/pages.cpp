@@ -13,7 +13,8 @@
 
 #include <cstring>
 
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
 
 namespace {
 
@@ -71,9 +72,8 @@ int32_t choose_catalog(const input_file& input, obj_list& objects) {
 int32_t choose_root(const obj_list& objects, int32_t catalog) {
     if (catalog >= 0) {
         const pdf_obj& c = objects.items[static_cast<size_t>(catalog)];
-        int32_t p = find_name(c.body.data(), c.body_len(), 0, c.body_len(), "Pages");
-        if (p >= 0) {
-            int32_t cursor = p + 6;
+        int32_t cursor = after_key(c.body.data(), c.body_len(), "Pages");
+        if (cursor >= 0) {
             int32_t pos = objects.position(parse_int_at(c.body.data(), c.body_len(), &cursor));
             if (pos >= 0) return pos;
         }
@@ -98,7 +98,7 @@ void parse_kids(const char* t, int32_t len, int32_t i, size_t cap, std::vector<i
         }
         int32_t a = parse_int_at(t, len, &i);
         parse_int_at(t, len, &i);  // generation, not needed
-        while (i < len && is_pdf_space(static_cast<unsigned char>(t[i]))) i++;
+        i = skip_space(t, len, i);
         if (i < len && t[i] == 'R') i++;
         if (a > 0) kids.push_back(a);
     }
@@ -114,8 +114,7 @@ void parse_indirect_kids(const obj_list& objects, const pdf_obj& node, int32_t i
     if (!arr || !arr->has_body()) return;
     const char* t = arr->body.data();
     int32_t len = arr->body_len();
-    int32_t j = 0;
-    while (j < len && is_pdf_space(static_cast<unsigned char>(t[j]))) j++;
+    int32_t j = skip_space(t, len, 0);
     if (j < len && t[j] == '[') parse_kids(t, len, j + 1, kid_cap(len), kids);
 }
 
@@ -123,11 +122,8 @@ std::vector<int32_t> kids_of(const obj_list& objects, const pdf_obj& node) {
     std::vector<int32_t> kids;
     const char* t = node.body.data();
     int32_t len = node.body_len();
-    int32_t p = find_name(t, len, 0, len, "Kids");
-    if (p < 0) return kids;
-    int32_t i = p + 5;
-    while (i < len && is_pdf_space(static_cast<unsigned char>(t[i]))) i++;
-    if (i >= len) return kids;
+    int32_t i = key_value(t, len, "Kids");
+    if (i < 0 || i >= len) return kids;
     if (t[i] == '[')
         parse_kids(t, len, i + 1, kid_cap(len), kids);
     else if (is_digit(static_cast<unsigned char>(t[i])))

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "load/load.h"
+#include "load/stream_lengths.h"
+#include "pdf/dict.h"
 
 using page_group = std::vector<int32_t>;
 
@@ -65,18 +67,6 @@ bool outline_root_in_run(const page_layout& layout);
 // reference. The writer carries the same entry into its trailers.
 int32_t trailer_info_ref(const input_file& input, const obj_list& objects);
 
-// One entry of a dictionary: its key (without the slash) and the byte range
-// of its value within the text it was read from.
-struct dict_entry {
-    std::string key;
-    int32_t value_start = 0;
-    int32_t value_end = 0;
-};
-// The entries of the dictionary at the first "<<" of text, in order, only
-// the outermost level: a value is a reference, a balanced dictionary or
-// array, a string, or a run of bytes up to white space or a delimiter.
-std::vector<dict_entry> dict_entries(const std::string& text);
-
 // Catalog and page tree, attribution, grouping and numbering.
 status analyze_pages(const input_file& input, obj_list& objects, page_layout& layout);
 
@@ -127,16 +117,5 @@ struct inheritance_cache {
 // /Parent: a reference "N G R", a balanced "[...]" array or a number. Empty
 // when the page has the key itself or no ancestor carries a usable value.
 std::string inherited_value_text(const obj_list& objects, const pdf_obj* page, const char* key);
-
-// Where a stream's /Length must change so that it equals the data length
-// written. The writer rewrites it; the page walk skips a reference that the
-// writer replaces (nothing will point at that length object any more).
-struct length_fix {
-    enum kind_t { KEEP, REPLACE, INSERT } kind = KEEP;
-    int32_t value_start = -1;  // REPLACE: body offsets of the old value (an integer or "N G R")
-    int32_t value_end = -1;
-    bool value_is_ref = false;  // REPLACE: the old value is a reference
-};
-length_fix stream_length_fix(const obj_list& objects, const pdf_obj& obj);
 
 #endif

@@ -18,7 +18,7 @@
 
 #include "base/error.h"
 #include "morvel.h"
-#include "pdf/scan.h"
+#include "pdf/lexer.h"
 
 namespace {
 
@@ -49,23 +49,9 @@ int32_t dict_start(const head& h, int32_t obj_pos) {
 }
 
 // End (exclusive) of the dictionary opening at p: past the matching ">>", or
-// where the bytes read run out. Strings and comments are not recognised.
-int32_t dict_end(const head& h, int32_t p) {
-    if (p + 3 >= h.n) return p + 2;
-    int32_t depth = 1, q = p + 2;
-    while (q + 1 < h.n) {
-        if (h.buf[q] == '<' && h.buf[q + 1] == '<') {
-            depth++;
-            q += 2;
-        } else if (h.buf[q] == '>' && h.buf[q + 1] == '>') {
-            q += 2;
-            if (--depth == 0) break;
-        } else {
-            q++;
-        }
-    }
-    return q;
-}
+// where the bytes read run out, so that a dictionary cut off by the head's
+// limit is examined as far as it was read.
+int32_t dict_end(const head& h, int32_t p) { return dict_brackets(h.buf, h.n, p).end; }
 
 struct dict_view {
     const head& h;
@@ -73,11 +59,7 @@ struct dict_view {
 
     int32_t key(const char* name) const { return find_name(h.buf, h.n, p, e, name); }
     // Offset of the first byte after the key at k that is not PDF white space.
-    int32_t value_at(int32_t k, int32_t key_len) const {
-        int32_t i = k + key_len;
-        while (i < e && is_pdf_space(static_cast<unsigned char>(h.buf[i]))) i++;
-        return i;
-    }
+    int32_t value_at(int32_t k, int32_t key_len) const { return skip_space(h.buf, e, k + key_len); }
     // Integer after a one-letter key at k.
     int32_t int_after(int32_t k) const {
         int32_t c = k + 2;

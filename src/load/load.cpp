@@ -10,7 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pdf/scan.h"
+#include "load/stream_lengths.h"
+#include "pdf/lexer.h"
 #include "load/xref.h"
 
 // A flat array by number is the fast index, but only while the numbers are

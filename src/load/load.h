@@ -101,10 +101,6 @@ bool decode_stream(const pdf_obj& stm, decoded_stream& out);
 // chain names as live, else the last one in table order.
 void resolve_duplicates(const input_file& input, obj_list& objects);
 
-// Streams whose /Length refers to an integer object take their data extent
-// from it when "endstream" follows there. Needs the table indexed.
-void fix_referenced_lengths(const input_file& input, obj_list& objects);
-
 // The result of a forward search, remembered so that searches from
 // increasing positions pass over the buffer once in all: the first hit of
 // find(buf, len, x, kw) at or after x.
@@ -126,9 +122,5 @@ struct search_memo {
 
 // Sets the type flags from the body's /Type.
 void classify_object(pdf_obj& obj);
-
-// The offset of the "endstream" that follows the stream data ending at
-// data_end (after an optional CR LF, LF or CR), or -1.
-int32_t endstream_after(const char* buf, int32_t len, int64_t data_end);
 
 #endif

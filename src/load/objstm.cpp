@@ -12,7 +12,8 @@
 
 #include "deflate/inflate.h"
 #include "load/load.h"
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
 
 namespace {
 
@@ -107,9 +108,9 @@ static bool make_entry(const decoded_stream& d, int32_t first, const std::vector
     int64_t start = static_cast<int64_t>(first) + entries[k].offset;
     int64_t end = k + 1 < entries.size() ? static_cast<int64_t>(first) + entries[k + 1].offset : d.len;
     if (entries[k].num <= 0 || start < first || start >= d.len || end > d.len || start >= end) return false;
-    while (start < end && is_pdf_space(static_cast<unsigned char>(d.bytes[start]))) start++;
+    start = skip_space(d.bytes, static_cast<int32_t>(end), static_cast<int32_t>(start));
     // A form feed stays at the end of a slice.
-    while (end > start && d.bytes[end - 1] != '\f' && is_pdf_space(static_cast<unsigned char>(d.bytes[end - 1])))
+    while (end > start && d.bytes[end - 1] != '\f' && is_pdf_space(byte_at(d.bytes, static_cast<int32_t>(end - 1))))
         end--;
     if (start >= end) return false;
     o.num = entries[k].num;

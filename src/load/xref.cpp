@@ -15,7 +15,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
 
 namespace {
 
@@ -45,13 +46,6 @@ struct chain_reader {
         first[it->second] = e;
     }
 };
-
-inline unsigned char byte_at(const char* b, int32_t i) { return static_cast<unsigned char>(b[i]); }
-
-int32_t skip_space(const char* b, int32_t len, int32_t i) {
-    while (i < len && is_pdf_space(byte_at(b, i))) i++;
-    return i;
-}
 
 // A run of at least one digit at i, as a non-negative value; damage on
 // overflow past 64 bits' worth of sense (more than 18 digits).

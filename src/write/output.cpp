@@ -17,7 +17,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 #include "write/writer.h"
 
 namespace {

@@ -11,7 +11,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
 #include "write/writer.h"
 
 namespace {
@@ -30,8 +31,7 @@ std::vector<candidate> trailer_dictionaries(const input_file& input, const obj_l
     int32_t len = input.len;
     for (int32_t t = find_kw(data, len, 0, "trailer"); t >= 0;
          t = find_kw(data, len, t + 7, "trailer")) {
-        int32_t q = t + 7;
-        while (q < len && is_pdf_space(static_cast<unsigned char>(data[q]))) q++;
+        int32_t q = skip_space(data, len, t + 7);
         std::string dict = extract_dict_at(data, len, q);
         if (!dict.empty()) found.push_back({q, std::move(dict)});
     }
@@ -49,11 +49,8 @@ std::vector<candidate> trailer_dictionaries(const input_file& input, const obj_l
 int32_t last_value(const std::vector<candidate>& dicts, const char* key, const candidate** which) {
     for (size_t i = dicts.size(); i-- > 0;) {
         const std::string& d = dicts[i].text;
-        int32_t len = static_cast<int32_t>(d.size());
-        int32_t k = find_name(d.data(), len, 0, len, key);
-        if (k < 0) continue;
-        int32_t v = k + 1 + static_cast<int32_t>(strlen(key));
-        while (v < len && is_pdf_space(static_cast<unsigned char>(d[v]))) v++;
+        int32_t v = key_value(d.data(), static_cast<int32_t>(d.size()), key);
+        if (v < 0) continue;
         *which = &dicts[i];
         return v;
     }
@@ -66,9 +63,8 @@ int32_t info_reference(const std::vector<candidate>& dicts) {
     int32_t v = last_value(dicts, "Info", &c);
     if (v < 0) return 0;
     const std::string& d = c->text;
-    if (reference_end(d.data(), static_cast<int32_t>(d.size()), v) < 0) return 0;
-    int32_t cursor = v;
-    return parse_int_at(d.data(), static_cast<int32_t>(d.size()), &cursor);
+    int32_t num = 0, gen = 0;
+    return reference_at(d.data(), static_cast<int32_t>(d.size()), v, &num, &gen) < 0 ? 0 : num;
 }
 
 int32_t info_number(const std::vector<candidate>& dicts, const obj_list& objects,
@@ -81,46 +77,22 @@ int32_t info_number(const std::vector<candidate>& dicts, const obj_list& objects
     return n > 0 ? n : 0;
 }
 
-// End of the string starting at i (literal with nesting and escapes, or
-// hexadecimal), or -1 when there is none.
-int32_t string_end(const std::string& d, size_t i) {
-    if (i >= d.size()) return -1;
-    if (d[i] == '<') {
-        if (i + 1 < d.size() && d[i + 1] == '<') return -1;
-        size_t close = d.find('>', i + 1);
-        return close == std::string::npos ? -1 : static_cast<int32_t>(close + 1);
-    }
-    if (d[i] != '(') return -1;
-    int depth = 1;
-    for (size_t j = i + 1; j < d.size(); j++) {
-        if (d[j] == '\\') j++;
-        else if (d[j] == '(') depth++;
-        else if (d[j] == ')' && --depth == 0) return static_cast<int32_t>(j + 1);
-    }
-    return -1;
-}
-
-size_t skip_space(const std::string& d, size_t i) {
-    while (i < d.size() && is_pdf_space(static_cast<unsigned char>(d[i]))) i++;
-    return i;
-}
-
 // The /ID array "[ string string ]" exactly as written, or the fixed pair.
 std::string id_array(const std::vector<candidate>& dicts) {
     const candidate* c = nullptr;
     int32_t v = last_value(dicts, "ID", &c);
     if (v < 0) return FIXED_ID;
-    const std::string& d = c->text;
-    size_t i = static_cast<size_t>(v);
-    if (i >= d.size() || d[i] != '[') return FIXED_ID;
+    const char* d = c->text.data();
+    int32_t len = static_cast<int32_t>(c->text.size());
+    int32_t i = v;
+    if (i >= len || d[i] != '[') return FIXED_ID;
     for (int s = 0; s < 2; s++) {
-        int32_t end = string_end(d, skip_space(d, i + (s == 0 ? 1 : 0)));
-        if (end < 0) return FIXED_ID;
-        i = static_cast<size_t>(end);
+        i = string_token_end(d, len, skip_space(d, len, i + (s == 0 ? 1 : 0)));
+        if (i < 0) return FIXED_ID;
     }
-    i = skip_space(d, i);
-    if (i >= d.size() || d[i] != ']') return FIXED_ID;
-    return d.substr(static_cast<size_t>(v), i + 1 - static_cast<size_t>(v));
+    i = skip_space(d, len, i);
+    if (i >= len || d[i] != ']') return FIXED_ID;
+    return c->text.substr(static_cast<size_t>(v), static_cast<size_t>(i + 1 - v));
 }
 
 }  // namespace

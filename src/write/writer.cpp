@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pdf/scan.h"
+#include "pdf/dict.h"
+#include "pdf/lexer.h"
+#include "pdf/refs.h"
 
 uint64_t out_slot::len() const {
     return head.size() + (has_data ? data_len + STREAM_TAIL_LEN : 0);
@@ -31,21 +33,6 @@ int32_t root_new_num(const page_layout& layout) {
     int32_t root = layout.other_objs.empty() ? 0 : layout.other_objs[0];
     if (root < 0 || static_cast<size_t>(root) >= layout.new_num.size()) return 0;
     return layout.new_num[static_cast<size_t>(root)];
-}
-
-int32_t reference_end(const char* t, int32_t len, int32_t pos) {
-    int32_t i = pos;
-    if (i >= len || !is_digit(static_cast<unsigned char>(t[i]))) return -1;
-    while (i < len && is_digit(static_cast<unsigned char>(t[i]))) i++;
-    while (i < len && is_pdf_space(static_cast<unsigned char>(t[i]))) i++;
-    if (i >= len || !is_digit(static_cast<unsigned char>(t[i])) ||
-        !is_pdf_space(static_cast<unsigned char>(t[i - 1])))
-        return -1;
-    while (i < len && is_digit(static_cast<unsigned char>(t[i]))) i++;
-    while (i < len && is_pdf_space(static_cast<unsigned char>(t[i]))) i++;
-    if (i >= len || t[i] != 'R') return -1;
-    if (i + 1 < len && is_alnum(static_cast<unsigned char>(t[i + 1]))) return -1;
-    return i + 1;
 }
 
 namespace {
@@ -71,11 +58,9 @@ void force_reference(const pdf_obj& rec, const char* key, int32_t new_number,
                      std::vector<text_edit>& edits) {
     const char* b = rec.body.data();
     int32_t len = rec.body_len();
-    int32_t k = find_name(b, len, 0, len, key);
-    if (k < 0) return;
-    int32_t v = k + 1 + static_cast<int32_t>(strlen(key));
-    while (v < len && is_pdf_space(static_cast<unsigned char>(b[v]))) v++;
-    int32_t end = reference_end(b, len, v);
+    int32_t v = key_value(b, len, key);
+    int32_t num = 0, gen = 0;
+    int32_t end = v < 0 ? -1 : reference_at(b, len, v, &num, &gen);
     if (end < 0) return;
     edits.push_back({v, end, format_int("%lld 0 R", new_number)});
 }

@@ -41,11 +41,6 @@ struct out_slot {
 inline constexpr char STREAM_TAIL[] = "\nendstream\nendobj\n";
 inline constexpr size_t STREAM_TAIL_LEN = sizeof STREAM_TAIL - 1;
 
-// End (just past the R) of the reference "N G R" starting at pos, or -1.
-// At least one white-space byte separates the integers; the R must end the
-// token.
-int32_t reference_end(const char* text, int32_t len, int32_t pos);
-
 // The new number of the page-tree root, found or created.
 int32_t root_new_num(const page_layout& layout);
 

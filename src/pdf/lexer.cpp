@@ -1,0 +1,226 @@
+/*
+ * The token rules. These run over every byte of an input file (the object
+ * scan asks kw_at at each offset), so the searches jump between candidate
+ * bytes with memchr and memmem instead of comparing at every position.
+ */
+#include "pdf/lexer.h"
+
+#include <cstring>
+
+int kw_at(const char* text, int32_t pos, int32_t len, const char* kw) {
+    int32_t n = static_cast<int32_t>(strlen(kw));
+    if (pos < 0 || pos > len - n) return 0;
+    if (memcmp(text + pos, kw, static_cast<size_t>(n)) != 0) return 0;
+    if (pos > 0 && is_alnum(byte_at(text, pos - 1))) return 0;
+    if (pos + n < len && is_alnum(byte_at(text, pos + n))) return 0;
+    return 1;
+}
+
+int32_t find_kw(const char* text, int32_t len, int32_t start, const char* kw) {
+    size_t n = strlen(kw);
+    if (start < 0) start = 0;
+    int32_t i = start;
+    while (i <= len - static_cast<int32_t>(n)) {
+        const void* hit = memmem(text + i, static_cast<size_t>(len - i), kw, n);
+        if (!hit) return -1;
+        i = static_cast<int32_t>(static_cast<const char*>(hit) - text);
+        if (kw_at(text, i, len, kw)) return i;
+        i++;
+    }
+    return -1;
+}
+
+static inline bool ends_name(unsigned char c) { return !(is_alnum(c) || c == '+' || c == '-' || c == '_'); }
+
+int32_t find_name(const char* text, int32_t len, int32_t start, int32_t end, const char* name) {
+    int32_t limit = len < end ? len : end;
+    int32_t n = static_cast<int32_t>(strlen(name));
+    if (start < 0) return -1;
+    int32_t i = start;
+    // The last slash that can still hold the whole name before the limit.
+    int32_t last = limit - 1 - n;
+    while (i <= last) {
+        const void* hit = memchr(text + i, '/', static_cast<size_t>(last - i + 1));
+        if (!hit) return -1;
+        i = static_cast<int32_t>(static_cast<const char*>(hit) - text);
+        if (memcmp(text + i + 1, name, static_cast<size_t>(n)) == 0 &&
+            (i + 1 + n == limit || ends_name(byte_at(text, i + 1 + n))))
+            return i;
+        i++;
+    }
+    return -1;
+}
+
+int32_t parse_int_at(const char* text, int32_t end, int32_t* cursor) {
+    int32_t i = *cursor;
+    if (i < 0 || i >= end) return -1;
+    while (is_pdf_space(byte_at(text, i))) {
+        if (++i >= end) return -1;
+    }
+    bool neg = false;
+    if (text[i] == '-') {
+        neg = true;
+        if (++i >= end) return -1;
+    }
+    uint32_t value = 0;
+    int32_t first = i;
+    while (i < end && is_digit(byte_at(text, i))) {
+        value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+        i++;
+    }
+    if (i == first) return -1;
+    *cursor = i;
+    return static_cast<int32_t>(neg ? 0u - value : value);
+}
+
+// Decimal value of the digits text[from..to], wrapping at 32 bits.
+static int32_t digits_value(const char* text, int32_t from, int32_t to) {
+    uint32_t v = 0;
+    for (int32_t k = from; k <= to; k++) v = v * 10u + static_cast<uint32_t>(text[k] - '0');
+    return static_cast<int32_t>(v);
+}
+
+int32_t parse_obj_head(const char* text, int32_t obj_pos, int32_t* num, int32_t* gen) {
+    if (obj_pos <= 1) return -1;
+    int32_t i = obj_pos - 1;
+    while (i >= 0 && is_loc_space(byte_at(text, i))) i--;
+    if (i < 1 || !is_digit(byte_at(text, i))) return -1;
+
+    int32_t gen_end = i;
+    while (i >= 0 && is_digit(byte_at(text, i))) i--;
+    if (i < 0) return -1;  // no room left for the object number
+    int32_t gen_start = i + 1;
+
+    // The generation must be separated from the number by white space.
+    if (i < 1 || !is_loc_space(byte_at(text, i))) return -1;
+    while (i > 0 && is_loc_space(byte_at(text, i))) i--;
+    if (!is_digit(byte_at(text, i))) return -1;
+
+    int32_t num_end = i;
+    while (i >= 0 && is_digit(byte_at(text, i))) i--;
+    int32_t num_start = i + 1;
+
+    *num = digits_value(text, num_start, num_end);
+    *gen = digits_value(text, gen_start, gen_end);
+    return num_start;
+}
+
+int32_t number_token_end(const char* text, int32_t len, int32_t pos) {
+    bool digit = false;
+    int32_t j = pos;
+    for (; j < len; j++) {
+        char c = text[j];
+        if (is_digit(static_cast<unsigned char>(c)))
+            digit = true;
+        else if (c != '+' && c != '-' && c != '.')
+            break;
+    }
+    return digit ? j : -1;
+}
+
+int32_t reference_at(const char* text, int32_t len, int32_t pos, int32_t* num, int32_t* gen) {
+    if (pos < 0 || pos >= len || !is_digit(byte_at(text, pos))) return -1;
+    int32_t cursor = pos;
+    int32_t a = parse_int_at(text, len, &cursor);
+    // The digits end at cursor; a generation must follow after white space,
+    // so a non-digit must come after the skip.
+    int32_t i = skip_space(text, len, cursor);
+    if (i >= len || !is_digit(byte_at(text, i))) return -1;
+    int32_t g = parse_int_at(text, len, &i);
+    i = skip_space(text, len, i);
+    if (i >= len || text[i] != 'R') return -1;
+    if (i + 1 < len && is_alnum(byte_at(text, i + 1))) return -1;
+    *num = a;
+    *gen = g;
+    return i + 1;
+}
+
+int32_t literal_string_close(const char* text, int32_t len, int32_t pos) {
+    int32_t depth = 1;
+    int32_t i = pos + 1;
+    while (i < len) {
+        char c = text[i];
+        if (c == '\\') {
+            i += 2;  // the escaped byte never opens or closes
+            continue;
+        }
+        if (c == '(') depth++;
+        if (c == ')' && --depth == 0) return i + 1;
+        i++;
+    }
+    return -1;
+}
+
+int32_t hex_string_close(const char* text, int32_t len, int32_t pos) {
+    if (pos + 1 >= len) return -1;
+    const void* gt = memchr(text + pos + 1, '>', static_cast<size_t>(len - pos - 1));
+    return gt ? static_cast<int32_t>(static_cast<const char*>(gt) - text) + 1 : -1;
+}
+
+int32_t string_token_end(const char* text, int32_t len, int32_t pos) {
+    if (pos < 0 || pos >= len) return -1;
+    if (text[pos] == '(') return literal_string_close(text, len, pos);
+    if (text[pos] != '<' || (pos + 1 < len && text[pos + 1] == '<')) return -1;
+    return hex_string_close(text, len, pos);
+}
+
+int32_t comment_end(const char* text, int32_t len, int32_t pos) {
+    int32_t i = pos;
+    while (i < len && text[i] != '\r' && text[i] != '\n') i++;
+    return i;
+}
+
+bracket_span dict_brackets(const char* text, int32_t len, int32_t pos) {
+    int32_t depth = 0;
+    int32_t i = pos;
+    while (i + 1 < len) {
+        if (text[i] == '<' && text[i + 1] == '<') {
+            depth++;
+            i += 2;
+        } else if (text[i] == '>' && text[i + 1] == '>') {
+            i += 2;
+            if (--depth == 0) return {i, true};
+        } else {
+            i++;
+        }
+    }
+    return {i, false};
+}
+
+int32_t array_close(const char* text, int32_t len, int32_t pos) {
+    int32_t depth = 0;
+    for (int32_t j = pos; j < len; j++) {
+        if (text[j] == '[') depth++;
+        if (text[j] == ']' && --depth == 0) return j + 1;
+    }
+    return -1;
+}
+
+int32_t balanced_end(const char* text, int32_t len, int32_t pos) {
+    int32_t depth = 0;
+    int32_t i = pos;
+    while (i < len) {
+        char c = text[i];
+        bool pair = i + 1 < len && text[i + 1] == c;
+        if (c == '<' && pair) {
+            depth++;
+            i += 2;
+        } else if (c == '>' && pair) {
+            i += 2;
+            if (--depth == 0) return i;
+        } else if (c == '[') {
+            depth++;
+            i++;
+        } else if (c == ']') {
+            i++;
+            if (--depth == 0) return i;
+        } else if (c == '(') {
+            i = literal_string_end(text, len, i);
+        } else if (c == '<') {
+            i = hex_string_end(text, len, i);
+        } else {
+            i++;
+        }
+    }
+    return len;
+}

@@ -1,0 +1,34 @@
+/*
+ * Finding and renumbering the indirect references of an object's text.
+ *
+ * Both operations walk the text with one tokenizer, so that comments and
+ * strings never yield references, and judge a reference by the one rule of
+ * reference_at.
+ */
+#ifndef MORVEL_PDF_REFS_H
+#define MORVEL_PDF_REFS_H
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "base/buffer.h"
+
+// Appends each distinct object number above 0 referenced by "N G R" in text
+// (outside strings and comments), in order of first occurrence, while fewer
+// than limit numbers are held. The reference tokens starting at the offsets
+// in skip_refs_at are passed over.
+void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums, size_t limit,
+                        std::span<const int32_t> skip_refs_at);
+inline void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums, size_t limit,
+                               int32_t skip_ref_at = -1) {
+    collect_references(text, text_len, nums, limit, std::span<const int32_t>(&skip_ref_at, 1));
+}
+
+// Copies text into out with every reference rewritten through new_num
+// (indexed by old number, 0..max_num; an entry <= 0 means no new number, and
+// such a reference becomes "null").
+void rewrite_references(const char* text, int32_t text_len, const int32_t* new_num, int32_t max_num, out_buf& out);
+
+#endif
