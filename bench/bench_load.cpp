@@ -19,7 +19,7 @@
 #include <cstring>
 #include <vector>
 
-#include "load/load.h"
+#include "load/loader.h"
 
 namespace {
 
@@ -31,13 +31,12 @@ struct round_result {
 
 bool load_once(const char* path, round_result& r) {
     auto t0 = std::chrono::steady_clock::now();
-    input_file input;
-    obj_list objects;
-    if (!read_input_file(path, input).ok() || !load_objects(input, objects).ok()) return false;
+    document doc;
+    if (!read_input_file(path, doc.input).ok() || !load_document(doc).ok()) return false;
     auto t1 = std::chrono::steady_clock::now();
     r.ms = std::chrono::duration<double, std::milli>(t1 - t0).count();
-    r.objects = objects.items.size();
-    r.len = input.len;
+    r.objects = doc.objects.items.size();
+    r.len = doc.input.len;
     return true;
 }
 

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "load/load.h"
+#include "load/document.h"
+#include "load/encryption.h"
+#include "load/loader.h"
+#include "load/object_scan.h"
 #include "morvel.h"
 #include "test_util.h"
 
@@ -20,24 +23,16 @@ namespace {
 using testutil::scratch_dir;
 using testutil::write_file;
 
-input_file make_input(const std::string& bytes) {
-    input_file in;
-    in.data.reset(static_cast<char*>(malloc(bytes.size() + 1)));
-    memcpy(in.data.get(), bytes.data(), bytes.size());
-    in.data[bytes.size()] = '\0';
-    in.len = static_cast<int32_t>(bytes.size());
-    return in;
-}
-
 // An input and what one of the loading steps made of it (stream views
 // point into the input, so both live together).
 struct loaded {
-    input_file in;
-    obj_list objs;
+    document doc;
     bool ok = false;
 
+    const obj_list& objs() const { return doc.objects; }
+
     const pdf_obj* get(int32_t num) const {
-        for (const pdf_obj& o : objs.items)
+        for (const pdf_obj& o : doc.objects.items)
             if (o.num == num) return &o;
         return nullptr;
     }
@@ -47,23 +42,22 @@ struct loaded {
     }
     std::vector<int32_t> nums() const {
         std::vector<int32_t> v;
-        for (const pdf_obj& o : objs.items) v.push_back(o.num);
+        for (const pdf_obj& o : doc.objects.items) v.push_back(o.num);
         return v;
     }
 };
 
 loaded scan_only(const std::string& bytes) {
     loaded r;
-    r.in = make_input(bytes);
-    scan_objects(r.in, r.objs.items);
+    r.doc.input = testutil::input_from(bytes);
+    scan_objects(r.doc.input, r.doc.objects.items);
     r.ok = true;
     return r;
 }
 
 loaded load(const std::string& bytes) {
     loaded r;
-    r.in = make_input(bytes);
-    r.ok = load_objects(r.in, r.objs).ok();
+    r.ok = testutil::load_from(r.doc, bytes).ok();
     return r;
 }
 
@@ -269,8 +263,8 @@ TEST(Encryption, ManyWindowsStayLinear) {
 
 TEST(ObjectScan, DictionaryAndOtherBodies) {
     auto r = scan_only("1 0 obj<</Type/Page>>endobj 2 0 obj\n42\nendobj");
-    ASSERT_EQ(r.objs.items.size(), 2u);
-    const pdf_obj& a = r.objs.items[0];
+    ASSERT_EQ(r.objs().items.size(), 2u);
+    const pdf_obj& a = r.objs().items[0];
     EXPECT_EQ(a.num, 1);
     EXPECT_EQ(a.hdr_pos, 0);
     EXPECT_EQ(a.body, "<</Type/Page>>");
@@ -279,7 +273,7 @@ TEST(ObjectScan, DictionaryAndOtherBodies) {
     EXPECT_EQ(a.endobj_pos, 21);
     EXPECT_EQ(a.end_pos, 27);
     EXPECT_EQ(a.is_page, 1);
-    const pdf_obj& b = r.objs.items[1];
+    const pdf_obj& b = r.objs().items[1];
     EXPECT_EQ(b.body, "\n42\n");
     EXPECT_EQ(b.body_pos, -1);
     EXPECT_EQ(b.has_stream, 0);
@@ -287,15 +281,15 @@ TEST(ObjectScan, DictionaryAndOtherBodies) {
 }
 
 TEST(ObjectScan, HeaderRules) {
-    EXPECT_TRUE(scan_only("0 0 obj<<>>endobj").objs.items.empty());
-    EXPECT_TRUE(scan_only("1 0 obj<<>>").objs.items.empty());     // no endobj
-    EXPECT_TRUE(scan_only("endobj endobj").objs.items.empty());   // "obj" inside endobj
-    EXPECT_TRUE(scan_only("1 0x obj<<>>endobj").objs.items.empty());
+    EXPECT_TRUE(scan_only("0 0 obj<<>>endobj").objs().items.empty());
+    EXPECT_TRUE(scan_only("1 0 obj<<>>").objs().items.empty());     // no endobj
+    EXPECT_TRUE(scan_only("endobj endobj").objs().items.empty());   // "obj" inside endobj
+    EXPECT_TRUE(scan_only("1 0x obj<<>>endobj").objs().items.empty());
     auto r = scan_only("x12\r\n0\n obj<</Type/Catalog>>endobj");
-    ASSERT_EQ(r.objs.items.size(), 1u);
-    EXPECT_EQ(r.objs.items[0].num, 12);
-    EXPECT_EQ(r.objs.items[0].hdr_pos, 1);
-    EXPECT_EQ(r.objs.items[0].is_catalog, 1);
+    ASSERT_EQ(r.objs().items.size(), 1u);
+    EXPECT_EQ(r.objs().items[0].num, 12);
+    EXPECT_EQ(r.objs().items[0].hdr_pos, 1);
+    EXPECT_EQ(r.objs().items[0].is_catalog, 1);
 }
 
 TEST(ObjectScan, StreamDataByKeywords) {
@@ -315,8 +309,8 @@ TEST(ObjectScan, StreamDataByKeywords) {
     };
     for (auto& c : cases) {
         auto r = scan_only(c.text);
-        ASSERT_EQ(r.objs.items.size(), 1u) << c.text;
-        const pdf_obj& o = r.objs.items[0];
+        ASSERT_EQ(r.objs().items.size(), 1u) << c.text;
+        const pdf_obj& o = r.objs().items[0];
         EXPECT_EQ(o.has_stream, 1);
         EXPECT_EQ(r.data(3), c.data) << c.text;
         EXPECT_EQ(o.data_len, static_cast<int32_t>(c.data.size()));
@@ -329,10 +323,10 @@ TEST(ObjectScan, StreamDataByKeywords) {
 
 TEST(ObjectScan, StreamKeywordMustFollowTheDictionary) {
     auto r = scan_only("4 0 obj<</A 1>> x stream\nabc\nendstream endobj");
-    ASSERT_EQ(r.objs.items.size(), 1u);
-    EXPECT_EQ(r.objs.items[0].has_stream, 0);
-    EXPECT_EQ(r.objs.items[0].stream_kw_pos, -1);
-    EXPECT_EQ(r.objs.items[0].body, "<</A 1>> x stream\nabc\nendstream ");
+    ASSERT_EQ(r.objs().items.size(), 1u);
+    EXPECT_EQ(r.objs().items[0].has_stream, 0);
+    EXPECT_EQ(r.objs().items[0].stream_kw_pos, -1);
+    EXPECT_EQ(r.objs().items[0].body, "<</A 1>> x stream\nabc\nendstream ");
 }
 
 TEST(ObjectScan, DirectLengthKeepsDataEndingInCarriageReturn) {
@@ -354,10 +348,10 @@ TEST(ObjectScan, DirectLengthProtectsDataThatLooksLikeObjects) {
     std::string text = stream_obj(6, "", data) + "8 0 obj\n(next)\nendobj\n";
     auto r = scan_only(text);
     ASSERT_EQ(r.nums(), (std::vector<int32_t>{6, 8}));
-    const pdf_obj& o = r.objs.items[0];
+    const pdf_obj& o = r.objs().items[0];
     EXPECT_EQ(r.data(6), data);
     EXPECT_EQ(o.endobj_pos, static_cast<int32_t>(text.find("endobj\n8 0 obj")));
-    EXPECT_EQ(r.objs.items[1].body, "\n(next)\n");
+    EXPECT_EQ(r.objs().items[1].body, "\n(next)\n");
 }
 
 TEST(ObjectScan, WithoutDirectLengthFakeHeadersCutTheStream) {
@@ -365,25 +359,25 @@ TEST(ObjectScan, WithoutDirectLengthFakeHeadersCutTheStream) {
     std::string text = "6 0 obj\n<</Length 6 0 R>>stream\nx\n1 0 obj <</Type/Page>> endobj\nendstream\nendobj\n";
     auto r = scan_only(text);
     ASSERT_EQ(r.nums(), (std::vector<int32_t>{6, 1}));
-    EXPECT_EQ(r.objs.items[0].endobj_pos, static_cast<int32_t>(text.find("1 0 obj")));
+    EXPECT_EQ(r.objs().items[0].endobj_pos, static_cast<int32_t>(text.find("1 0 obj")));
     EXPECT_EQ(r.data(6), "x");
-    EXPECT_EQ(r.objs.items[1].body, "<</Type/Page>> ");
-    EXPECT_EQ(r.objs.items[1].is_page, 1);
+    EXPECT_EQ(r.objs().items[1].body, "<</Type/Page>> ");
+    EXPECT_EQ(r.objs().items[1].is_page, 1);
 
     // An "endobj" inside the data that comes first ends it there.
     text = "6 0 obj\n<<>>stream\nq endobj\n1 0 obj <</Type/Page>> endobj\nendstream\nendobj\n";
     r = scan_only(text);
     ASSERT_EQ(r.nums(), (std::vector<int32_t>{6, 1}));
-    EXPECT_EQ(r.objs.items[0].endobj_pos, static_cast<int32_t>(text.find("endobj")));
+    EXPECT_EQ(r.objs().items[0].endobj_pos, static_cast<int32_t>(text.find("endobj")));
     EXPECT_EQ(r.data(6), "q ");
 }
 
 TEST(ObjectScan, NextHeaderEndsAnObjectWithoutEndobj) {
     auto r = scan_only("1 0 obj <</A 1>>\n2 0 obj <</B 2>> endobj");
     ASSERT_EQ(r.nums(), (std::vector<int32_t>{1, 2}));
-    EXPECT_EQ(r.objs.items[0].body, "<</A 1>>\n");
-    EXPECT_EQ(r.objs.items[0].endobj_pos, 17);
-    EXPECT_EQ(r.objs.items[1].body, "<</B 2>> ");
+    EXPECT_EQ(r.objs().items[0].body, "<</A 1>>\n");
+    EXPECT_EQ(r.objs().items[0].endobj_pos, 17);
+    EXPECT_EQ(r.objs().items[1].body, "<</B 2>> ");
 }
 
 TEST(ObjectScan, StreamKeywordRightBeforeTheNextHeader) {
@@ -391,7 +385,7 @@ TEST(ObjectScan, StreamKeywordRightBeforeTheNextHeader) {
     // keyword would start the data, past the object's end; the data is empty.
     auto r = scan_only("1 0 obj<<>>stream2 0 obj<<>>endobj");
     ASSERT_EQ(r.nums(), (std::vector<int32_t>{1, 2}));
-    const pdf_obj& o = r.objs.items[0];
+    const pdf_obj& o = r.objs().items[0];
     EXPECT_EQ(o.has_stream, 1);
     EXPECT_EQ(o.data_len, 0);
     EXPECT_EQ(o.stream_len, 0u);
@@ -404,16 +398,16 @@ TEST(ObjectScan, ThousandsOfHeadersAndOneEndobj) {
     for (int i = 1; i <= n; i++) text += std::to_string(i) + " 0 obj\n<</K " + std::to_string(i) + ">>\n";
     text += "endobj\n";
     auto r = scan_only(text);
-    ASSERT_EQ(r.objs.items.size(), static_cast<size_t>(n));
+    ASSERT_EQ(r.objs().items.size(), static_cast<size_t>(n));
     size_t total = 0;
-    for (const pdf_obj& o : r.objs.items) total += o.body.size();
+    for (const pdf_obj& o : r.objs().items) total += o.body.size();
     EXPECT_LT(total, text.size());  // no body holds a copy of the rest of the file
-    EXPECT_EQ(r.objs.items[n - 1].body, "<</K " + std::to_string(n) + ">>\n");
+    EXPECT_EQ(r.objs().items[n - 1].body, "<</K " + std::to_string(n) + ">>\n");
 }
 
 TEST(ObjectScan, VerifiedStreamWithoutEndobjAfterItIsDropped) {
     auto r = scan_only("5 0 obj<</Length 9>>stream\nin endobj\nendstream\n");
-    EXPECT_TRUE(r.objs.items.empty());
+    EXPECT_TRUE(r.objs().items.empty());
 }
 
 TEST(ObjectScan, ObjectsInsideUnverifiedStreamDataAreFound) {
@@ -535,9 +529,9 @@ TEST(ObjStm, CrossReferenceStreamsLeaveTheTable) {
     auto r = load(text);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.nums(), (std::vector<int32_t>{1, 5}));
-    ASSERT_EQ(r.objs.xref_streams.size(), 2u);
-    EXPECT_EQ(r.objs.xref_streams[0].num, 2);
-    EXPECT_EQ(r.objs.xref_streams[1].num, 4);
+    ASSERT_EQ(r.doc.xref_streams.size(), 2u);
+    EXPECT_EQ(r.doc.xref_streams[0].num, 2);
+    EXPECT_EQ(r.doc.xref_streams[1].num, 4);
 }
 
 TEST(ObjStm, UnpackedObjectsStandWhereTheirStreamStood) {
@@ -622,17 +616,17 @@ TEST(Duplicates, LastDefinitionWinsAndOrderIsKept) {
     EXPECT_EQ(r.get(7)->body, "(c)");
     EXPECT_EQ(r.get(1)->body, "(e)");
     EXPECT_EQ(r.get(1)->gen, 1);
-    EXPECT_EQ(r.objs.find(7), &r.objs.items[0]);
-    EXPECT_EQ(r.objs.position(1), 2);
-    EXPECT_EQ(r.objs.find(3), nullptr);
+    EXPECT_EQ(r.objs().find(7), &r.objs().items[0]);
+    EXPECT_EQ(r.objs().position(1), 2);
+    EXPECT_EQ(r.objs().find(3), nullptr);
 }
 
 TEST(Duplicates, HugeNumberSkipsResolution) {
     auto r = load("7 0 obj(a)endobj 7 0 obj(b)endobj 9000000 0 obj(c)endobj");
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.nums(), (std::vector<int32_t>{7, 7, 9000000}));
-    EXPECT_EQ(r.objs.find(7), &r.objs.items[0]);  // lookups take the first
-    EXPECT_EQ(r.objs.find(9000000), &r.objs.items[2]);
+    EXPECT_EQ(r.objs().find(7), &r.objs().items[0]);  // lookups take the first
+    EXPECT_EQ(r.objs().find(9000000), &r.objs().items[2]);
     auto edge = load("7 0 obj(a)endobj 7 0 obj(b)endobj 8388607 0 obj(c)endobj");
     EXPECT_EQ(edge.nums(), (std::vector<int32_t>{7, 8388607}));
 }
@@ -649,20 +643,19 @@ TEST(Corpus, EveryFileLoads) {
     while (std::getline(manifest, line)) {
         std::string name = line.substr(0, line.find('\t'));
         std::string path = dir + "/" + name;
-        input_file in;
-        obj_list objs;
-        ASSERT_TRUE(read_input_file(path.c_str(), in).ok()) << name;
-        status s = load_objects(in, objs);
+        document doc;
+        ASSERT_TRUE(read_input_file(path.c_str(), doc.input).ok()) << name;
+        status s = load_document(doc);
         if (s.what == problem::encrypted) continue;
         if (!s.ok()) {
             EXPECT_EQ(testutil::message_of(s, path.c_str()), "no valid PDF objects found in '" + path + "'");
             continue;
         }
-        for (const pdf_obj& o : objs.items) {
+        for (const pdf_obj& o : doc.objects.items) {
             ASSERT_GT(o.num, 0) << name;
             if (o.has_stream) {
                 ASSERT_GE(o.data_pos, 0) << name;
-                ASSERT_LE(o.data_end, in.len) << name;
+                ASSERT_LE(o.data_end, doc.input.len) << name;
                 ASSERT_GE(o.data_len, 0) << name;
             }
         }

@@ -154,18 +154,17 @@ TEST(Output, OutputsOfTwoGibibytesAreRefused) {
     scratch_dir dir;
     std::string in = dir.file("in.pdf");
     write_file(in, testutil::simple_pdf(1));
-    input_file input;
-    obj_list objects;
+    document doc;
     page_layout layout;
-    ASSERT_TRUE(read_input_file(in.c_str(), input).ok());
-    ASSERT_TRUE(load_objects(input, objects).ok());
-    ASSERT_TRUE(analyze_pages(input, objects, layout).ok());
-    for (pdf_obj& rec : objects.items)
+    ASSERT_TRUE(read_input_file(in.c_str(), doc.input).ok());
+    ASSERT_TRUE(load_document(doc).ok());
+    ASSERT_TRUE(analyze_pages(doc, layout).ok());
+    for (pdf_obj& rec : doc.objects.items)
         if (rec.has_stream) rec.stream_len = 1ull << 31;
     std::vector<out_slot> slots(static_cast<size_t>(layout.lin_num) + 3 + layout.page_groups[0].size());
-    serialize_objects(objects, layout, slots);
+    serialize_objects(doc.objects, layout, slots);
     output_image image;
-    status s = build_output(input, objects, layout, slots, image);
+    status s = build_output(doc, layout, slots, image);
     EXPECT_EQ(testutil::message_of(s, in.c_str()), "linearized output of '" + in + "' would exceed 2 GiB");
 }
 

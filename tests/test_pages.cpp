@@ -27,7 +27,8 @@ using ints = std::vector<int32_t>;
 
 // An object table and the stream data its records point into.
 struct table {
-    obj_list objects;
+    document doc;
+    obj_list& objects = doc.objects;
     std::deque<std::string> data;
 
     table& add(int32_t num, const std::string& body) {
@@ -48,19 +49,11 @@ struct table {
     ints refs(int32_t num) const { return rec(num).ref_pages; }
 };
 
-input_file make_input(const std::string& text) {
-    input_file in;
-    in.data.reset(static_cast<char*>(std::malloc(text.size() + 1)));
-    std::memcpy(in.data.get(), text.c_str(), text.size() + 1);
-    in.len = static_cast<int32_t>(text.size());
-    return in;
-}
-
 const char* kTrailer = "trailer\n<< /Size 20 /Root 1 0 R >>\n";
 
 status analyze_status(table& t, page_layout& layout, const std::string& file = kTrailer) {
-    input_file in = make_input(file);
-    return analyze_pages(in, t.objects, layout);
+    testutil::set_input(t.doc, file);
+    return analyze_pages(t.doc, layout);
 }
 
 bool analyze(table& t, page_layout& layout, const std::string& file = kTrailer) {
@@ -69,8 +62,8 @@ bool analyze(table& t, page_layout& layout, const std::string& file = kTrailer) 
 
 ints pages_of(table& t, const std::string& file = kTrailer) {
     page_layout layout;
-    input_file in = make_input(file);
-    choose_catalog_and_root(in, t.objects, layout);
+    testutil::set_input(t.doc, file);
+    choose_catalog_and_root(t.doc, layout);
     if (!list_pages(t.objects, layout).ok()) return {-1};
     return layout.page_list;
 }
@@ -191,8 +184,8 @@ TEST(PageTree, CatalogChoice) {
         .add(5, "<</Kids[6 0 R]>>")
         .add(6, page(5));
     page_layout l;
-    input_file in = make_input("trailer<</Root 1 0 R>> trailer<</Root 4 0 R/RootX 1>>");
-    choose_catalog_and_root(in, a.objects, l);
+    testutil::set_input(a.doc, "trailer<</Root 1 0 R>> trailer<</Root 4 0 R/RootX 1>>");
+    choose_catalog_and_root(a.doc, l);
     EXPECT_EQ(l.catalog, 3);
     EXPECT_EQ(l.pages_root, 4);  // untyped, named by /Pages
     EXPECT_TRUE(a.rec(4).is_catalog);
@@ -201,8 +194,8 @@ TEST(PageTree, CatalogChoice) {
     // /Root names an object without /Pages while another is typed /Catalog.
     table b;
     b.add(1, "<</Type/Catalog/Pages 2 0 R>>").add(2, "<</Type/Pages/Kids[]>>").add(4, "<</Info 1>>");
-    in = make_input("/Root 4 0 R");
-    choose_catalog_and_root(in, b.objects, l);
+    testutil::set_input(b.doc, "/Root 4 0 R");
+    choose_catalog_and_root(b.doc, l);
     EXPECT_EQ(l.catalog, 0);
     EXPECT_FALSE(b.rec(4).is_catalog);
 
@@ -210,8 +203,8 @@ TEST(PageTree, CatalogChoice) {
     for (const char* file : {"/Root 4 0 R", "/Root 9 0 R", "/Root 1 0 R /Root x"}) {
         table c;
         c.add(1, "<</Type/Catalog/Pages 2 0 R>>").add(2, "<</Type/Pages/Kids[]>>").add_stream(4, "<</Pages 2 0 R>>", "");
-        in = make_input(file);
-        choose_catalog_and_root(in, c.objects, l);
+        testutil::set_input(c.doc, file);
+        choose_catalog_and_root(c.doc, l);
         EXPECT_EQ(l.catalog, 0) << file;
         EXPECT_FALSE(c.rec(4).is_catalog) << file;
     }
@@ -220,8 +213,8 @@ TEST(PageTree, CatalogChoice) {
     // /Pages there, so the root is the first Pages-typed record.
     table d;
     d.add(1, "<</Type/Page>>").add(2, "<</Type/Pages/Kids[1 0 R]>>");
-    in = make_input("/Root 1 0 R");
-    choose_catalog_and_root(in, d.objects, l);
+    testutil::set_input(d.doc, "/Root 1 0 R");
+    choose_catalog_and_root(d.doc, l);
     EXPECT_EQ(l.catalog, 0);
     EXPECT_TRUE(d.rec(1).is_catalog);
     EXPECT_FALSE(d.rec(1).is_page);
@@ -604,17 +597,16 @@ int qpdf_pages(const std::string& path) {
 
 // Loads the file and analyses it; the page count, or -1 when a phase failed.
 int pages_in_file(const std::string& path, std::string& why) {
-    input_file in;
-    obj_list objects;
+    document doc;
     page_layout l;
-    status s = read_input_file(path.c_str(), in);
-    if (s.ok()) s = load_objects(in, objects);
-    if (s.ok()) s = analyze_pages(in, objects, l);
+    status s = read_input_file(path.c_str(), doc.input);
+    if (s.ok()) s = load_document(doc);
+    if (s.ok()) s = analyze_pages(doc, l);
     if (!s.ok()) {
         why = testutil::message_of(s, path.c_str());
         return -1;
     }
-    expect_one_place_each(objects, l);
+    expect_one_place_each(doc.objects, l);
     return static_cast<int>(l.page_list.size());
 }
 

@@ -25,16 +25,13 @@ using testutil::pdf_builder;
 
 // A file loaded and analysed as the optimizer does it.
 struct analysed {
-    input_file input;
-    obj_list objects;
+    document doc;
+    const obj_list& objects = doc.objects;
     page_layout layout;
 
     explicit analysed(const std::string& pdf) {
-        input.data.reset(static_cast<char*>(std::malloc(pdf.size() + 1)));
-        std::memcpy(input.data.get(), pdf.c_str(), pdf.size() + 1);
-        input.len = static_cast<int32_t>(pdf.size());
-        EXPECT_TRUE(load_objects(input, objects).ok());
-        EXPECT_TRUE(analyze_pages(input, objects, layout).ok());
+        EXPECT_TRUE(testutil::load_from(doc, pdf).ok());
+        EXPECT_TRUE(analyze_pages(doc, layout).ok());
     }
     uint8_t users(int32_t num) const {
         int32_t pos = objects.position(num);

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,7 +17,9 @@
 
 #include "api/messages.h"
 #include "base/error.h"
-#include "load/load.h"
+#include "load/document.h"
+#include "load/loader.h"
+#include "load/trailer_facts.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 #include "pdf/refs.h"
@@ -24,6 +27,29 @@
 namespace testutil {
 
 namespace fs = std::filesystem;
+
+// An input buffer holding bytes, as reading a file would leave it.
+inline input_file input_from(const std::string& bytes) {
+    input_file in;
+    in.data.reset(static_cast<char*>(std::malloc(bytes.size() + 1)));
+    std::memcpy(in.data.get(), bytes.data(), bytes.size());
+    in.data[bytes.size()] = '\0';
+    in.len = static_cast<int32_t>(bytes.size());
+    return in;
+}
+
+// Gives a document whose table was built by hand the input text that its
+// trailer facts are read from.
+inline void set_input(document& doc, const std::string& bytes) {
+    doc.input = input_from(bytes);
+    doc.trailer = find_trailer_facts(doc.input, doc.xref_streams);
+}
+
+// A document loaded from bytes as the optimizer loads a file.
+inline status load_from(document& doc, const std::string& bytes) {
+    doc.input = input_from(bytes);
+    return load_document(doc);
+}
 
 // The message the library would give for a failed status.
 inline std::string message_of(const status& s, const char* in = "in.pdf", const char* out = "out.pdf") {

@@ -25,8 +25,9 @@ using testutil::scratch_dir;
 // from.
 struct table_doc {
     std::vector<std::unique_ptr<std::string>> data;  // stream data, stable
-    input_file input;
-    obj_list objects;
+    document doc;
+    obj_list& objects = doc.objects;
+    std::string text;  // the input's bytes
     page_layout layout;
 
     void add(int32_t num, const std::string& body) {
@@ -41,15 +42,11 @@ struct table_doc {
         o.stream_len = bytes.size();
         o.data_len = static_cast<int32_t>(bytes.size());
     }
-    void set_input(const std::string& text) {
-        input.data.reset(static_cast<char*>(malloc(text.size() + 1)));
-        memcpy(input.data.get(), text.c_str(), text.size() + 1);
-        input.len = static_cast<int32_t>(text.size());
-    }
+    void set_input(const std::string& bytes) { text = bytes; }
     bool analyze() {
-        if (!input.data) set_input("");
+        testutil::set_input(doc, text);
         objects.build_index();
-        return analyze_pages(input, objects, layout).ok();
+        return analyze_pages(doc, layout).ok();
     }
     int32_t nn(int32_t old_num) const { return layout.new_num[static_cast<size_t>(old_num)]; }
     std::vector<out_slot> serialize() {
@@ -384,7 +381,7 @@ TEST(WriterTrailer, InfoAndIdFromTheLastDictionaryHavingThem) {
         d.add(7, "42");
         d.set_input(c.input);
         ASSERT_TRUE(d.analyze());
-        trailer_extras e = find_trailer_extras(d.input, d.objects, d.layout);
+        trailer_extras e = find_trailer_extras(d.doc, d.layout);
         EXPECT_EQ(e.info, c.info ? d.nn(c.info) : 0) << c.input;
         EXPECT_EQ(e.id, c.id) << c.input;
     }
@@ -404,9 +401,9 @@ TEST(WriterTrailer, CrossReferenceStreamDictionariesCount) {
     x.hdr_pos = 100;
     x.body_pos = 108;
     x.body = "<< /Type /XRef /Info 6 0 R /ID [<01><02>] >>\n";
-    d.objects.xref_streams.push_back(x);
+    d.doc.xref_streams.push_back(x);
     ASSERT_TRUE(d.analyze());
-    trailer_extras e = find_trailer_extras(d.input, d.objects, d.layout);
+    trailer_extras e = find_trailer_extras(d.doc, d.layout);
     EXPECT_EQ(e.info, d.nn(6));
     EXPECT_EQ(e.id, "[<01><02>]");
 }

@@ -11,7 +11,8 @@
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 #include "pdf/refs.h"
-#include "load/xref.h"
+#include "load/xref_chain.h"
+#include "test_util.h"
 
 namespace {
 
@@ -70,10 +71,7 @@ struct doc {
 
     // Winner positions for the given numbers, or {} when the chain is unusable.
     std::vector<int32_t> winners(const std::vector<int32_t>& nums) const {
-        input_file in;
-        in.len = static_cast<int32_t>(bytes.size());
-        in.data.reset(static_cast<char*>(malloc(bytes.size() + 1)));
-        memcpy(in.data.get(), bytes.data(), bytes.size() + 1);
+        input_file in = testutil::input_from(bytes);
         std::vector<pdf_obj> streams = xref_streams;  // their data lies in this copy of the bytes
         for (pdf_obj& r : streams) {
             r.stream = in.data.get() + r.data_pos;
@@ -242,13 +240,9 @@ TEST(XrefChain, LoaderKeepsTheLiveDefinition) {
     std::string broken_chain = body + "startxref\n3\n%%EOF\n";
 
     auto body_of_5 = [](const std::string& bytes) {
-        input_file in;
-        in.len = static_cast<int32_t>(bytes.size());
-        in.data.reset(static_cast<char*>(malloc(bytes.size() + 1)));
-        memcpy(in.data.get(), bytes.data(), bytes.size() + 1);
-        obj_list objs;
-        EXPECT_TRUE(load_objects(in, objs).ok());
-        const pdf_obj* o = objs.find(5);
+        document doc;
+        EXPECT_TRUE(testutil::load_from(doc, bytes).ok());
+        const pdf_obj* o = doc.objects.find(5);
         return o ? o->body : std::string("(none)");
     };
     EXPECT_EQ(body_of_5(with_chain), "\n(live)\n");

@@ -28,36 +28,12 @@ bool has_name(const pdf_obj& rec, const char* name) {
     return find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), name) >= 0;
 }
 
-// The integer after the last "/Root" of the file (a whole name, not
-// "/RootX"), or 0. Trailers sit at the end, so the search runs backwards;
-// the last one found decides even when its value is unusable.
-int32_t root_number(const input_file& input) {
-    const char* d = input.data.get();
-    int32_t len = input.len;
-    if (!d || len < 5) return 0;
-    int32_t last = len - 5;  // last offset where "/Root" fits
-    while (last >= 0) {
-        const void* hit = memrchr(d, '/', static_cast<size_t>(last) + 1);
-        if (!hit) return 0;
-        int32_t p = static_cast<int32_t>(static_cast<const char*>(hit) - d);
-        if (memcmp(d + p, "/Root", 5) == 0 &&
-            !(p + 5 < len && is_alnum(static_cast<unsigned char>(d[p + 5])))) {
-            int32_t cursor = p + 5;
-            int32_t n = parse_int_at(d, len, &cursor);
-            return n > 0 ? n : 0;
-        }
-        last = p - 1;
-    }
-    return 0;
-}
-
 // The catalog named by /Root wins over the typed one when it is usable
 // (a dictionary without a stream) and either nothing else is typed /Catalog
 // or it has a /Pages entry.
-int32_t choose_catalog(const input_file& input, obj_list& objects) {
+int32_t choose_catalog(const document& doc, obj_list& objects) {
     int32_t flagged = first_flagged(objects, &pdf_obj::is_catalog);
-    int32_t r = root_number(input);
-    int32_t pos = objects.position(r);
+    int32_t pos = objects.position(doc.trailer.root);
     if (pos < 0) return flagged;
     pdf_obj& o = objects.items[static_cast<size_t>(pos)];
     if (!o.has_body() || o.has_stream) return flagged;
@@ -178,8 +154,9 @@ struct tree_walk {
 
 }  // namespace
 
-void choose_catalog_and_root(const input_file& input, obj_list& objects, page_layout& layout) {
-    layout.catalog = choose_catalog(input, objects);
+void choose_catalog_and_root(document& doc, page_layout& layout) {
+    obj_list& objects = doc.objects;
+    layout.catalog = choose_catalog(doc, objects);
     layout.pages_root = choose_root(objects, layout.catalog);
 }
 
@@ -195,10 +172,11 @@ status list_pages(const obj_list& objects, page_layout& layout) {
     return {};
 }
 
-status analyze_pages(const input_file& input, obj_list& objects, page_layout& layout) {
-    choose_catalog_and_root(input, objects, layout);
+status analyze_pages(document& doc, page_layout& layout) {
+    obj_list& objects = doc.objects;
+    choose_catalog_and_root(doc, layout);
     if (status s = list_pages(objects, layout); !s.ok()) return s;
-    layout.info_ref = trailer_info_ref(input, objects);
+    layout.info_ref = doc.trailer.info;
     attribute_pages(objects, layout);
     classify_objects(objects, layout);
     return number_objects(objects, layout);

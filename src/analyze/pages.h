@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "load/load.h"
+#include "load/document.h"
 #include "load/stream_lengths.h"
 #include "pdf/dict.h"
 
@@ -62,18 +62,13 @@ enum : uint8_t { USER_OUTLINES = 1, USER_DOCUMENT = 2, USER_OTHER = 4, USER_THUM
 // the run's first object, and the hint stream describes the run).
 bool outline_root_in_run(const page_layout& layout);
 
-// The number the /Info entry of the input's trailer names (the last trailer
-// or cross-reference stream dictionary that has the key), 0 when it is no
-// reference. The writer carries the same entry into its trailers.
-int32_t trailer_info_ref(const input_file& input, const obj_list& objects);
-
 // Catalog and page tree, attribution, grouping and numbering.
-status analyze_pages(const input_file& input, obj_list& objects, page_layout& layout);
+status analyze_pages(document& doc, page_layout& layout);
 
 // The steps of analyze_pages, in order.
 // Catalog and page-tree root (layout.catalog, layout.pages_root as found,
 // even when the root turns out unusable); may move the catalog flag.
-void choose_catalog_and_root(const input_file& input, obj_list& objects, page_layout& layout);
+void choose_catalog_and_root(document& doc, page_layout& layout);
 // Flattens the tree under layout.pages_root into layout.page_list, falling
 // back on every page-typed record; fails when there is no page at all.
 status list_pages(const obj_list& objects, page_layout& layout);

@@ -15,7 +15,7 @@
 #include "api/messages.h"
 #include "base/error.h"
 #include "base/input_file.h"
-#include "load/load.h"
+#include "load/loader.h"
 #include "morvel.h"
 #include "write/writer.h"
 
@@ -29,16 +29,14 @@ extern "C" void morvel_cleanup(void) { clear_error(); }
 extern "C" const char* morvel_last_error(void) { return g_err; }
 
 static status optimize(const char* input_path, const char* output_path) {
-    input_file input;
-    if (status s = read_input_file(input_path, input); !s.ok()) return s;
-
-    obj_list objects;
-    if (status s = load_objects(input, objects); !s.ok()) return s;
+    document doc;
+    if (status s = read_input_file(input_path, doc.input); !s.ok()) return s;
+    if (status s = load_document(doc); !s.ok()) return s;
 
     page_layout layout;
-    if (status s = analyze_pages(input, objects, layout); !s.ok()) return s;
+    if (status s = analyze_pages(doc, layout); !s.ok()) return s;
 
-    return write_linearized(input, objects, layout, output_path);
+    return write_linearized(doc, layout, output_path);
 }
 
 extern "C" int morvel_optimize(const char* input_path, const char* output_path) {

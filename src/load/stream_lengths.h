@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "load/load.h"
+#include "load/document.h"
 
 // Streams whose /Length refers to an integer object take their data extent
 // from it when "endstream" follows there. Needs the table indexed.

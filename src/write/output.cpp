@@ -29,6 +29,8 @@ constexpr int64_t HEADER_LEN = 15;
 constexpr int64_t LIN_BLOCK_LEN = 256;
 constexpr int64_t FIRST_SECTION_POS = HEADER_LEN + LIN_BLOCK_LEN;  // 271
 constexpr char EOF_LINE[] = "%%EOF\n";
+// The file identifier of an input that has none.
+constexpr char FIXED_ID[] = "[<b9163e4b98b3fbaacd26f813d6603914><b9163e4b98b3fbaacd26f813d6603914>]";
 
 std::string fmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string fmt(const char* format, ...) {
@@ -141,13 +143,27 @@ void gather_objects(const page_layout& layout, const std::vector<out_slot>& slot
 
 }  // namespace
 
-status build_output(const input_file& input, const obj_list& objects, const page_layout& layout,
-                    std::vector<out_slot>& slots, output_image& image) {
+// An /Info entry is carried over when it names a dictionary that is written.
+trailer_extras find_trailer_extras(const document& doc, const page_layout& layout) {
+    trailer_extras extras;
+    int32_t num = doc.trailer.info;
+    const pdf_obj* rec = doc.objects.find(num);
+    if (rec && rec->body.compare(0, 2, "<<") == 0 && num <= layout.max_num) {
+        int32_t n = layout.new_num[static_cast<size_t>(num)];
+        extras.info = n > 0 ? n : 0;
+    }
+    extras.id = doc.trailer.id.empty() ? FIXED_ID : doc.trailer.id;
+    return extras;
+}
+
+status build_output(const document& doc, const page_layout& layout, std::vector<out_slot>& slots,
+                    output_image& image) {
+    const obj_list& objects = doc.objects;
     placement p;
     p.k = layout.lin_num;
     p.f = static_cast<int32_t>(layout.page_groups[0].size());
     p.m = p.k + 3 + p.f;
-    p.extras = find_trailer_extras(input, objects, layout);
+    p.extras = find_trailer_extras(doc, layout);
     p.first_header = fmt("xref\n%d %d\n", p.k, p.f + 3);
     p.catalog_pos = static_cast<int64_t>(first_page_trailer(p.k, p.m, 0, p.extras).size()) +
                     20 * (static_cast<int64_t>(p.f) + 3) + FIRST_SECTION_POS +
@@ -179,12 +195,11 @@ status build_output(const input_file& input, const obj_list& objects, const page
     return {};
 }
 
-status write_linearized(const input_file& input, const obj_list& objects, const page_layout& layout,
-                        const char* output_path) {
+status write_linearized(const document& doc, const page_layout& layout, const char* output_path) {
     std::vector<out_slot> slots(static_cast<size_t>(layout.lin_num) + 3 +
                                 layout.page_groups[0].size());
-    serialize_objects(objects, layout, slots);
+    serialize_objects(doc.objects, layout, slots);
     output_image image;
-    if (status s = build_output(input, objects, layout, slots, image); !s.ok()) return s;
+    if (status s = build_output(doc, layout, slots, image); !s.ok()) return s;
     return write_output_file(output_path, image.pieces);
 }

@@ -16,14 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "load/load.h"
+#include "load/document.h"
 #include "base/buffer.h"
 #include "base/output_file.h"
 #include "analyze/pages.h"
 
 // Phases 8 to 11. Creates the output only once every byte is in memory.
-status write_linearized(const input_file& input, const obj_list& objects, const page_layout& layout,
-                        const char* output_path);
+status write_linearized(const document& doc, const page_layout& layout, const char* output_path);
 
 // One object's bytes in the output. Stream data is not copied: it is
 // written straight from the input buffer, between head and tail.
@@ -66,8 +65,7 @@ struct trailer_extras {
     int32_t info = 0;
     std::string id;
 };
-trailer_extras find_trailer_extras(const input_file& input, const obj_list& objects,
-                                   const page_layout& layout);
+trailer_extras find_trailer_extras(const document& doc, const page_layout& layout);
 
 // The whole output as pieces in file order, with its total length.
 struct output_image {
@@ -80,7 +78,7 @@ struct output_image {
 
 // Lays the file out and builds every text. Fails when the hint stream
 // cannot be compressed or the file would reach 2 GiB.
-status build_output(const input_file& input, const obj_list& objects, const page_layout& layout,
-                    std::vector<out_slot>& slots, output_image& image);
+status build_output(const document& doc, const page_layout& layout, std::vector<out_slot>& slots,
+                    output_image& image);
 
 #endif

@@ -9,7 +9,9 @@
  * the whole chain unusable: a half-read chain could pick a stale definition
  * with confidence.
  */
-#include "load/xref.h"
+#include "load/xref_chain.h"
+
+#include "load/stream_decode.h"
 
 #include <cstring>
 #include <unordered_map>

@@ -1,31 +1,26 @@
 /*
- * What the output's trailers carry over from the input: the document
- * information dictionary and the file identifier.
- *
- * The input's cross-reference data is never read, so the trailer entries
- * are found by scanning: every dictionary after a "trailer" keyword and
- * every cross-reference stream dictionary is a candidate, and the last one
- * in the file that has the key decides (an incremental update repeats or
- * replaces the entries of the trailer before it).
+ * Trailer entries, found by scanning: every dictionary after a "trailer"
+ * keyword and every cross-reference stream dictionary is a candidate, and
+ * the last one in the file that has the key decides (an incremental update
+ * repeats or replaces the entries of the trailer before it). The catalog's
+ * number comes from the file's last "/Root", wherever it stands.
  */
+#include "load/trailer_facts.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
-#include "write/writer.h"
 
 namespace {
-
-constexpr char FIXED_ID[] =
-    "[<b9163e4b98b3fbaacd26f813d6603914><b9163e4b98b3fbaacd26f813d6603914>]";
 
 struct candidate {
     int64_t pos;     // where the dictionary stands in the input
     std::string text;
 };
 
-std::vector<candidate> trailer_dictionaries(const input_file& input, const obj_list& objects) {
+std::vector<candidate> trailer_dictionaries(const input_file& input, const std::vector<pdf_obj>& xref_streams) {
     std::vector<candidate> found;
     const char* data = input.data.get();
     int32_t len = input.len;
@@ -35,7 +30,7 @@ std::vector<candidate> trailer_dictionaries(const input_file& input, const obj_l
         std::string dict = extract_dict_at(data, len, q);
         if (!dict.empty()) found.push_back({q, std::move(dict)});
     }
-    for (const pdf_obj& x : objects.xref_streams) {
+    for (const pdf_obj& x : xref_streams) {
         std::string dict = extract_dict_at(x.body.data(), x.body_len(), 0);
         if (!dict.empty()) found.push_back({x.body_pos >= 0 ? x.body_pos : x.hdr_pos, std::move(dict)});
     }
@@ -67,45 +62,53 @@ int32_t info_reference(const std::vector<candidate>& dicts) {
     return reference_at(d.data(), static_cast<int32_t>(d.size()), v, &num, &gen) < 0 ? 0 : num;
 }
 
-int32_t info_number(const std::vector<candidate>& dicts, const obj_list& objects,
-                    const page_layout& layout) {
-    int32_t num = info_reference(dicts);
-    const pdf_obj* rec = objects.find(num);
-    if (!rec || rec->body.compare(0, 2, "<<") != 0) return 0;
-    if (num > layout.max_num) return 0;
-    int32_t n = layout.new_num[static_cast<size_t>(num)];
-    return n > 0 ? n : 0;
-}
-
-// The /ID array "[ string string ]" exactly as written, or the fixed pair.
+// The /ID array "[ string string ]" exactly as written, or "".
 std::string id_array(const std::vector<candidate>& dicts) {
     const candidate* c = nullptr;
     int32_t v = last_value(dicts, "ID", &c);
-    if (v < 0) return FIXED_ID;
+    if (v < 0) return std::string();
     const char* d = c->text.data();
     int32_t len = static_cast<int32_t>(c->text.size());
     int32_t i = v;
-    if (i >= len || d[i] != '[') return FIXED_ID;
+    if (i >= len || d[i] != '[') return std::string();
     for (int s = 0; s < 2; s++) {
         i = string_token_end(d, len, skip_space(d, len, i + (s == 0 ? 1 : 0)));
-        if (i < 0) return FIXED_ID;
+        if (i < 0) return std::string();
     }
     i = skip_space(d, len, i);
-    if (i >= len || d[i] != ']') return FIXED_ID;
+    if (i >= len || d[i] != ']') return std::string();
     return c->text.substr(static_cast<size_t>(v), static_cast<size_t>(i + 1 - v));
+}
+
+// The integer after the last "/Root" of the file (a whole name, not
+// "/RootX"), or 0. Trailers sit at the end, so the search runs backwards;
+// the last one found decides even when its value is unusable.
+int32_t root_number(const input_file& input) {
+    const char* d = input.data.get();
+    int32_t len = input.len;
+    if (!d || len < 5) return 0;
+    int32_t last = len - 5;  // last offset where "/Root" fits
+    while (last >= 0) {
+        const void* hit = memrchr(d, '/', static_cast<size_t>(last) + 1);
+        if (!hit) return 0;
+        int32_t p = static_cast<int32_t>(static_cast<const char*>(hit) - d);
+        if (memcmp(d + p, "/Root", 5) == 0 && !(p + 5 < len && is_alnum(byte_at(d, p + 5)))) {
+            int32_t cursor = p + 5;
+            int32_t n = parse_int_at(d, len, &cursor);
+            return n > 0 ? n : 0;
+        }
+        last = p - 1;
+    }
+    return 0;
 }
 
 }  // namespace
 
-int32_t trailer_info_ref(const input_file& input, const obj_list& objects) {
-    return info_reference(trailer_dictionaries(input, objects));
-}
-
-trailer_extras find_trailer_extras(const input_file& input, const obj_list& objects,
-                                   const page_layout& layout) {
-    std::vector<candidate> dicts = trailer_dictionaries(input, objects);
-    trailer_extras extras;
-    extras.info = info_number(dicts, objects, layout);
-    extras.id = id_array(dicts);
-    return extras;
+trailer_facts find_trailer_facts(const input_file& input, const std::vector<pdf_obj>& xref_streams) {
+    std::vector<candidate> dicts = trailer_dictionaries(input, xref_streams);
+    trailer_facts facts;
+    facts.root = root_number(input);
+    facts.info = info_reference(dicts);
+    facts.id = id_array(dicts);
+    return facts;
 }

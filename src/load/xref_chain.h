@@ -8,13 +8,13 @@
  * says which one a reader of the input uses. A chain that is missing or
  * damaged anywhere is not used at all.
  */
-#ifndef MORVEL_XREF_H
-#define MORVEL_XREF_H
+#ifndef MORVEL_LOAD_XREF_CHAIN_H
+#define MORVEL_LOAD_XREF_CHAIN_H
 
 #include <cstdint>
 #include <vector>
 
-#include "load/load.h"
+#include "load/document.h"
 
 // For each entry of `numbers` (numbers defined more than once in `table`),
 // stores in `winner` (same index) the table position of the definition the

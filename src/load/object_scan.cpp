@@ -11,17 +11,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "load/load.h"
+#include "load/object_scan.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
+#include "pdf/search_memo.h"
 #include "pdf/stream_extent.h"
-
-void classify_object(pdf_obj& obj) {
-    int t = obj.has_body() ? check_dict_type(obj.body.data(), obj.body_len()) : TYPE_NONE;
-    obj.is_page = t == TYPE_PAGE;
-    obj.is_pages = t == TYPE_PAGES;
-    obj.is_catalog = t == TYPE_CATALOG;
-}
 
 // The "obj" keyword of the first object header (object number above 0)
 // whose "obj" lies in [from, below], or -1. Candidates are found by their

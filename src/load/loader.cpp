@@ -1,0 +1,27 @@
+/*
+ * The order of the loading steps. Each step only shrinks or refines what
+ * the one before it found; only an encrypted input and one without any
+ * object stop the call.
+ */
+#include "load/loader.h"
+
+#include "load/duplicates.h"
+#include "load/encryption.h"
+#include "load/object_scan.h"
+#include "load/object_streams.h"
+#include "load/stream_lengths.h"
+#include "load/trailer_facts.h"
+
+status load_document(document& doc) {
+    if (mentions_encryption(doc.input.data.get(), doc.input.len)) return failure(problem::encrypted);
+    doc.objects.items.clear();
+    doc.xref_streams.clear();
+    scan_objects(doc.input, doc.objects.items);
+    expand_object_streams(doc.objects.items, doc.xref_streams);
+    resolve_duplicates(doc);
+    doc.objects.build_index();
+    fix_referenced_lengths(doc.input, doc.objects);
+    if (doc.objects.items.empty()) return failure(problem::no_objects);
+    doc.trailer = find_trailer_facts(doc.input, doc.xref_streams);
+    return {};
+}
