@@ -1,15 +1,28 @@
-// The error text: its lifecycle across calls, truncation, and the argument
-// checks of the two working functions.
+// The exported functions: the error text's lifecycle across calls, the
+// argument checks, and what a call does to the output file when it
+// succeeds, fails early, fails writing or runs out of memory.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
-#include "base/error.h"
+#include "fixtures.h"
 #include "morvel.h"
 #include "test_util.h"
 
 namespace {
+
+using testutil::pdf_builder;
+using testutil::read_file;
+using testutil::scratch_dir;
+using testutil::write_file;
 
 TEST(ErrorText, Lifecycle) {
     const char* p = morvel_last_error();
@@ -42,21 +55,6 @@ TEST(ErrorText, SuccessClearsEarlierFailure) {
     EXPECT_STREQ(morvel_last_error(), "");
 }
 
-TEST(ErrorText, LongMessageIsCutAt1023Bytes) {
-    std::string path(2000, 'p');
-    set_error("cannot open file '%s'", path.c_str());
-    EXPECT_EQ(strlen(morvel_last_error()), 1023u);
-    EXPECT_EQ(std::string(morvel_last_error(), 18), "cannot open file '");
-    morvel_cleanup();
-}
-
-TEST(ErrorText, PercentAndNegativeNumbers) {
-    set_error("file does not start with %%PDF-");
-    EXPECT_STREQ(morvel_last_error(), "file does not start with %PDF-");
-    set_error("/E value invalid (%ld)", -1L);
-    EXPECT_STREQ(morvel_last_error(), "/E value invalid (-1)");
-}
-
 TEST(Optimize, ArgumentCheckComesFirst) {
     for (auto [in, out] : {std::pair<const char*, const char*>{nullptr, "o.pdf"}, {"", "o.pdf"},
                            {"missing-input.pdf", nullptr}, {"missing-input.pdf", ""}}) {
@@ -64,5 +62,97 @@ TEST(Optimize, ArgumentCheckComesFirst) {
         EXPECT_STREQ(morvel_last_error(), "input_path or output_path is NULL/empty");
     }
 }
+
+TEST(Optimize, SamePathIsReplacedAndFailuresLeaveTheOutputAlone) {
+    scratch_dir dir;
+    std::string path = dir.file("doc.pdf");
+    write_file(path, testutil::simple_pdf(2));
+    ASSERT_EQ(morvel_optimize(path.c_str(), path.c_str()), 1) << morvel_last_error();
+    EXPECT_EQ(morvel_check(path.c_str()), 1) << morvel_last_error();
+
+    std::string bad = dir.file("nopages.pdf");
+    write_file(bad, "1 0 obj\n<< /Type /Font >>\nendobj\n");
+    std::string out = dir.file("existing.pdf");
+    write_file(out, "keep me");
+    EXPECT_EQ(morvel_optimize(bad.c_str(), out.c_str()), 0);
+    EXPECT_EQ(read_file(out), "keep me");
+
+    std::string missing = dir.file("missing/out.pdf");
+    EXPECT_EQ(morvel_optimize(path.c_str(), missing.c_str()), 0);
+    EXPECT_EQ(std::string(morvel_last_error()), "cannot open '" + missing + "' for writing");
+    EXPECT_FALSE(testutil::file_exists(missing));
+}
+
+TEST(Optimize, WriteErrorOnAFullFileSystem) {
+    scratch_dir dir;
+    std::string mnt = dir.file("small");
+    mkdir(mnt.c_str(), 0700);
+    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here";
+    struct unmount {
+        std::string path;
+        ~unmount() { umount(path.c_str()); }
+    } unmount_later{mnt};
+    std::string in = dir.file("in.pdf");
+    pdf_builder b;
+    b.add("<< /Type /Catalog /Pages 2 0 R >>", 1);
+    b.add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>", 2);
+    b.add("<< /Type /Page /Parent 2 0 R /Contents 4 0 R >>", 3);
+    b.add_stream("", std::string(100000, 'x'), 4);
+    write_file(in, b.build(1));
+    std::string out = mnt + "/out.pdf";
+    write_file(out, "old");
+    EXPECT_EQ(morvel_optimize(in.c_str(), out.c_str()), 0);
+    EXPECT_EQ(std::string(morvel_last_error()), "cannot write '" + out + "'");
+    EXPECT_EQ(read_file(out), "old");
+    size_t entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(mnt)) entries++, (void)e;
+    EXPECT_EQ(entries, 1u);  // no temporary file left behind
+}
+
+#ifndef MORVEL_SANITIZED
+// The process's address-space size in bytes.
+size_t vm_size() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmSize:", 0) == 0) return strtoull(line.c_str() + 7, nullptr, 10) * 1024;
+    return 0;
+}
+
+TEST(Optimize, RunningOutOfMemoryIsReported) {
+    // A child whose address space leaves room for the input and its object
+    // table but not for the serialised copy of one huge dictionary: the call
+    // fails with the message and leaves the output as it was.
+    scratch_dir dir;
+    std::string in = dir.file("in.pdf");
+    const size_t big = 48u << 20;
+    pdf_builder b;
+    b.add("<< /Type /Catalog /Pages 2 0 R >>", 1);
+    b.add("<< /Type /Pages /Kids [3 0 R] /Count 1 >>", 2);
+    b.add("<< /Type /Page /Parent 2 0 R >>", 3);
+    std::string array(big, ' ');
+    for (size_t i = 0; i < big; i += 2) array[i] = '1';
+    b.add("<< /A [" + array + "] >>", 4);
+    array.clear();
+    array.shrink_to_fit();
+    write_file(in, b.build(1));
+    std::string out = dir.file("out.pdf");
+    write_file(out, "old");
+    pid_t child = fork();
+    if (child == 0) {
+        rlim_t now = static_cast<rlim_t>(vm_size());
+        struct rlimit lim = {now + big * 5 / 2, now + big * 5 / 2};
+        setrlimit(RLIMIT_AS, &lim);
+        int ok = morvel_optimize(in.c_str(), out.c_str());
+        std::string want = "out of memory optimizing '" + in + "'";
+        _exit(ok == 0 && want == morvel_last_error() ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(read_file(out), "old");
+}
+#endif
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "fixtures.h"
 #include "test_util.h"
 
 namespace {

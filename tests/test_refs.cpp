@@ -4,8 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "pdf/dict.h"
-#include "pdf/lexer.h"
 #include "pdf/refs.h"
 
 namespace {
@@ -71,21 +69,6 @@ TEST(Refs, TokenizerTable) {
         EXPECT_EQ(collect(c.text), c.refs) << c.text;
         EXPECT_EQ(rewrite(c.text), c.rewritten) << c.text;
     }
-}
-
-TEST(Refs, ReferenceAt) {
-    int32_t n = 0, g = 0;
-    std::string s = "x 12 7 R/";
-    EXPECT_EQ(reference_at(s.data(), L(s), 2, &n, &g), 8);
-    EXPECT_EQ(n, 12);
-    EXPECT_EQ(g, 7);
-    EXPECT_EQ(reference_at(s.data(), L(s), 1, &n, &g), -1);  // not at a digit
-    EXPECT_EQ(reference_at(s.data(), L(s), 3, &n, &g), 8);  // "2 7 R" is one too
-    EXPECT_EQ(n, 2);
-    s = "12 0 RG";
-    EXPECT_EQ(reference_at(s.data(), L(s), 0, &n, &g), -1);
-    s = "12 0";
-    EXPECT_EQ(reference_at(s.data(), L(s), 0, &n, &g), -1);
 }
 
 TEST(Refs, CollectLimitAndExistingEntries) {

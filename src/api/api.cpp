@@ -11,13 +11,20 @@
  */
 #include <new>
 
-#include "analyze/pages.h"
+#include "analyze/attribution.h"
+#include "analyze/doc_users.h"
+#include "analyze/page_tree.h"
+#include "analyze/plan.h"
 #include "api/messages.h"
 #include "base/error.h"
 #include "base/input_file.h"
+#include "base/output_file.h"
 #include "load/loader.h"
 #include "morvel.h"
-#include "write/writer.h"
+#include "write/file_image.h"
+#include "write/hints.h"
+#include "write/serialize.h"
+#include "write/xref_sections.h"
 
 extern "C" int morvel_init(void) {
     clear_error();
@@ -33,10 +40,22 @@ static status optimize(const char* input_path, const char* output_path) {
     if (status s = read_input_file(input_path, doc.input); !s.ok()) return s;
     if (status s = load_document(doc); !s.ok()) return s;
 
-    page_layout layout;
-    if (status s = analyze_pages(doc, layout); !s.ok()) return s;
+    page_tree tree;
+    if (status s = find_page_tree(doc, tree); !s.ok()) return s;
+    attribution reach = attribute_pages(doc, tree);
+    doc_users users = find_doc_users(doc, tree, reach);
+    plan order;
+    if (status s = make_plan(doc, tree, reach, users, order); !s.ok()) return s;
 
-    return write_linearized(doc, layout, output_path);
+    std::vector<out_slot> slots = serialize_objects(doc, tree, order);
+    trailer_extras extras = find_trailer_extras(doc, order);
+    front_offsets front;
+    if (status s = place_front(order, slots, extras, front); !s.ok()) return s;
+    if (status s = build_hint_stream(doc, reach, order, slots, front.hint_pos); !s.ok()) return s;
+    file_image image;
+    if (status s = lay_out_file(tree, order, slots, extras, front, image); !s.ok()) return s;
+
+    return write_output_file(output_path, image.pieces);
 }
 
 extern "C" int morvel_optimize(const char* input_path, const char* output_path) {

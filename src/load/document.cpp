@@ -44,8 +44,5 @@ const pdf_obj* obj_list::find(int32_t num) const {
 }
 
 void classify_object(pdf_obj& obj) {
-    int t = obj.has_body() ? check_dict_type(obj.body.data(), obj.body_len()) : TYPE_NONE;
-    obj.is_page = t == TYPE_PAGE;
-    obj.is_pages = t == TYPE_PAGES;
-    obj.is_catalog = t == TYPE_CATALOG;
+    obj.type = obj.has_body() ? check_dict_type(obj.body.data(), obj.body_len()) : TYPE_NONE;
 }

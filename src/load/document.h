@@ -32,16 +32,13 @@ struct pdf_obj {
     std::string body;        // the object's text; empty when nothing was copied
     const char* stream = nullptr;  // stream data inside the input buffer
     uint64_t stream_len = 0;
-    int32_t is_page = 0;
-    int32_t is_pages = 0;
-    int32_t is_catalog = 0;
-    std::vector<int32_t> ref_pages;  // indices into page_list of the pages reaching it
+    obj_type type = TYPE_NONE;  // from the body's /Type; the analysis may settle the catalog otherwise
 
     bool has_body() const { return !body.empty(); }
     int32_t body_len() const { return static_cast<int32_t>(body.size()); }
 };
 
-// Sets the type flags from the body's /Type.
+// Sets type from the body's /Type.
 void classify_object(pdf_obj& obj);
 
 // The object table. Order is meaningful (file order, as the loader met the

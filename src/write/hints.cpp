@@ -9,12 +9,13 @@
  * page's objects, so its own offset is where the first page would begin.
  * Sums of lengths are 32-bit and wrap, like the fields they are written to.
  */
+#include "write/hints.h"
+
 #include <cstdlib>
 #include <memory>
 
 #include "base/buffer.h"
 #include "deflate/flate.h"
-#include "write/writer.h"
 
 namespace {
 
@@ -38,12 +39,11 @@ struct hint_values {
 };
 
 struct length_of {
-    const page_layout& layout;
+    const plan& order;
     const std::vector<out_slot>& slots;
 
     uint32_t operator()(int32_t old_num) const {
-        if (old_num < 0 || static_cast<size_t>(old_num) >= layout.new_num.size()) return 0;
-        int32_t n = layout.new_num[static_cast<size_t>(old_num)];
+        int32_t n = order.number_of(old_num);
         if (n <= 0 || static_cast<size_t>(n) >= slots.size()) return 0;
         return static_cast<uint32_t>(slots[static_cast<size_t>(n)].len());
     }
@@ -65,23 +65,25 @@ void spread(const std::vector<int32_t>& v, int32_t& min, int32_t& bits) {
 // For every later page, the identifiers of the first-page and shared
 // objects it reaches, in table order: one pass over the table, with each
 // object's identifier (first match in its list) looked up by number.
-void shared_references(const obj_list& objects, const page_layout& layout, hint_values& v) {
-    const page_group& first = layout.page_groups[0];
-    const std::vector<int32_t>& shared = layout.shared_objs;
+void shared_references(const obj_list& objects, const attribution& pages, const plan& order, hint_values& v) {
+    const page_group& first = order.page_groups[0];
+    const std::vector<int32_t>& shared = order.shared_objs;
     int32_t f = static_cast<int32_t>(first.size());
-    std::vector<int32_t> id_of(static_cast<size_t>(layout.max_num) + 1, -1);
+    std::vector<int32_t> id_of(static_cast<size_t>(order.max_num) + 1, -1);
     auto mark = [&](int32_t num, int32_t id) {
-        if (num >= 0 && num <= layout.max_num) id_of[static_cast<size_t>(num)] = id;
+        if (num >= 0 && num <= order.max_num) id_of[static_cast<size_t>(num)] = id;
     };
     for (size_t j = shared.size(); j-- > 0;) mark(shared[j], f + static_cast<int32_t>(j));
     for (size_t j = first.size(); j-- > 0;) mark(first[j], static_cast<int32_t>(j));
 
     v.ids.assign(static_cast<size_t>(v.pages), page_group());
-    for (const pdf_obj& rec : objects.items) {
-        if (rec.ref_pages.empty() || rec.num < 0 || rec.num > layout.max_num) continue;
+    for (size_t i = 0; i < objects.items.size(); i++) {
+        const pdf_obj& rec = objects.items[i];
+        const std::vector<int32_t>& reached = pages.ref_pages[i];
+        if (reached.empty() || rec.num < 0 || rec.num > order.max_num) continue;
         int32_t id = id_of[static_cast<size_t>(rec.num)];
         if (id < 0) continue;
-        for (int32_t k : rec.ref_pages)
+        for (int32_t k : reached)
             if (k >= 1 && k < v.pages) pg_push(v.ids[static_cast<size_t>(k)], id);
     }
     int32_t max_nref = 0;
@@ -91,26 +93,25 @@ void shared_references(const obj_list& objects, const page_layout& layout, hint_
     v.bits_id = bits_for(f + static_cast<int64_t>(shared.size()));
 }
 
-hint_values compute(const obj_list& objects, const page_layout& layout,
+hint_values compute(const obj_list& objects, const attribution& pages, const plan& order,
                     const std::vector<out_slot>& slots, int32_t hint_pos) {
-    length_of len{layout, slots};
+    length_of len{order, slots};
     hint_values v;
-    v.pages = static_cast<int32_t>(layout.page_groups.size());
-    for (const page_group& g : layout.page_groups) {
+    v.pages = static_cast<int32_t>(order.page_groups.size());
+    for (const page_group& g : order.page_groups) {
         v.nobj.push_back(static_cast<int32_t>(g.size()));
         v.plen.push_back(static_cast<int32_t>(len.sum(g)));
     }
     spread(v.nobj, v.min_nobj, v.bits_nobj);
     spread(v.plen, v.min_plen, v.bits_plen);
-    for (int32_t o : layout.page_groups[0]) v.slen.push_back(static_cast<int32_t>(len(o)));
-    for (int32_t o : layout.shared_objs) v.slen.push_back(static_cast<int32_t>(len(o)));
+    for (int32_t o : order.page_groups[0]) v.slen.push_back(static_cast<int32_t>(len(o)));
+    for (int32_t o : order.shared_objs) v.slen.push_back(static_cast<int32_t>(len(o)));
     spread(v.slen, v.min_slen, v.bits_slen);
-    shared_references(objects, layout, v);
-    if (!layout.shared_objs.empty()) {
-        v.first_shared_num = layout.new_num[static_cast<size_t>(layout.shared_objs[0])];
-        v.first_shared_pos = static_cast<int32_t>(static_cast<uint32_t>(hint_pos) +
-                                                  len.sum(layout.page_groups[0]) +
-                                                  len.sum(layout.rest_objs));
+    shared_references(objects, pages, order, v);
+    if (!order.shared_objs.empty()) {
+        v.first_shared_num = order.number_of(order.shared_objs[0]);
+        v.first_shared_pos = static_cast<int32_t>(static_cast<uint32_t>(hint_pos) + len.sum(order.page_groups[0]) +
+                                                  len.sum(order.rest_objs));
     }
     return v;
 }
@@ -150,10 +151,10 @@ void page_offset_table(bit_buf& b, const hint_values& v, int32_t hint_pos) {
     put_column(b, v.plen, v.min_plen, v.bits_plen);
 }
 
-void shared_object_table(bit_buf& b, const hint_values& v, const page_layout& layout) {
+void shared_object_table(bit_buf& b, const hint_values& v, const plan& order) {
     put(b, v.first_shared_num, 32);
     put(b, v.first_shared_pos, 32);
-    put(b, static_cast<int64_t>(layout.page_groups[0].size()), 32);
+    put(b, static_cast<int64_t>(order.page_groups[0].size()), 32);
     put(b, static_cast<int64_t>(v.slen.size()), 32);
     put(b, 0, 16);
     put(b, v.min_slen, 32);
@@ -166,66 +167,60 @@ void shared_object_table(bit_buf& b, const hint_values& v, const page_layout& la
 // The outline hint table (ISO 32000-1 generic hint table): the outline
 // root's number and location, the number of objects of the outline run and
 // their total length. The root leads the run, so the run's objects follow it.
-void outline_table(bit_buf& b, const page_layout& layout, const std::vector<out_slot>& slots,
-                   int32_t hint_pos) {
-    length_of len{layout, slots};
+void outline_table(bit_buf& b, const plan& order, const std::vector<out_slot>& slots, int32_t hint_pos) {
+    length_of len{order, slots};
+    int32_t root = order.number_of(order.outline_root);
     uint32_t before = 0;  // written between the hint stream and the root
-    auto add_until_root = [&](const std::vector<int32_t>& list) {
-        for (int32_t o : list) {
-            if (o == layout.outline_root) return true;
-            before += len(o);
-        }
-        return false;
-    };
-    for (const std::vector<int32_t>* list :
-         {&layout.page_groups[0], &layout.rest_objs, &layout.shared_objs, &layout.other_objs})
-        if (add_until_root(*list)) break;
-    put(b, layout.new_num[static_cast<size_t>(layout.outline_root)], 32);
+    bool found = false;
+    for_each_after_hints(order, [&](int32_t n) {
+        if (n == root) found = true;
+        if (!found) before += static_cast<uint32_t>(slots[static_cast<size_t>(n)].len());
+    });
+    put(b, root, 32);
     put(b, static_cast<uint32_t>(hint_pos) + before, 32);
-    put(b, static_cast<int64_t>(layout.outline_run.size()), 32);
-    put(b, len.sum(layout.outline_run), 32);
+    put(b, static_cast<int64_t>(order.outline_run.size()), 32);
+    put(b, len.sum(order.outline_run), 32);
 }
 
 }  // namespace
 
-std::vector<uint8_t> hint_table_bytes(const obj_list& objects, const page_layout& layout,
-                                      const std::vector<out_slot>& slots, int32_t hint_pos,
-                                      size_t* s_value, size_t* o_value) {
-    hint_values v = compute(objects, layout, slots, hint_pos);
+std::vector<uint8_t> hint_table_bytes(const document& doc, const attribution& pages, const plan& order,
+                                      const std::vector<out_slot>& slots, int32_t hint_pos, size_t* s_value,
+                                      size_t* o_value) {
+    hint_values v = compute(doc.objects, pages, order, slots, hint_pos);
     bit_buf b;
     b.data.reserve(4096);
     page_offset_table(b, v, hint_pos);
     *s_value = b.data.size();
-    shared_object_table(b, v, layout);
+    shared_object_table(b, v, order);
     if (o_value) *o_value = 0;
-    if (outline_root_in_run(layout)) {
+    if (order.outline_root_in_run()) {
         if (o_value) *o_value = b.data.size();
-        outline_table(b, layout, slots, hint_pos);
+        outline_table(b, order, slots, hint_pos);
     }
     return std::move(b.data);
 }
 
-bool build_hint_stream(const obj_list& objects, const page_layout& layout,
-                       std::vector<out_slot>& slots, int32_t hint_pos) {
+status build_hint_stream(const document& doc, const attribution& pages, const plan& order,
+                         std::vector<out_slot>& slots, int32_t hint_pos) {
     size_t s_value = 0, o_value = 0;
-    std::vector<uint8_t> tables = hint_table_bytes(objects, layout, slots, hint_pos, &s_value, &o_value);
+    std::vector<uint8_t> tables = hint_table_bytes(doc, pages, order, slots, hint_pos, &s_value, &o_value);
     uint8_t* packed = nullptr;
     size_t packed_len = 0;
     if (sx_deflate(tables.data(), tables.size(), &packed, &packed_len) != 0 || !packed)
-        return false;
+        return failure(problem::hint_compression);
     std::unique_ptr<uint8_t, free_deleter> owned(packed);
     out_buf text;
-    int32_t n = layout.lin_num + 2;
+    int32_t n = order.hint_num();
     if (o_value > 0)
-        buf_printf(text, "%d 0 obj\n<< /Filter /FlateDecode /S %zu /O %zu /Length %zu >>\nstream\n", n,
-                   s_value, o_value, packed_len);
+        buf_printf(text, "%d 0 obj\n<< /Filter /FlateDecode /S %zu /O %zu /Length %zu >>\nstream\n", n, s_value,
+                   o_value, packed_len);
     else
-        buf_printf(text, "%d 0 obj\n<< /Filter /FlateDecode /S %zu /Length %zu >>\nstream\n", n,
-                   s_value, packed_len);
+        buf_printf(text, "%d 0 obj\n<< /Filter /FlateDecode /S %zu /Length %zu >>\nstream\n", n, s_value, packed_len);
     buf_bytes(text, packed, packed_len);
     buf_bytes(text, STREAM_TAIL, STREAM_TAIL_LEN);
     out_slot& slot = slots[static_cast<size_t>(n)];
     slot = out_slot();
     slot.head = std::move(text.data);
-    return true;
+    return {};
 }

@@ -8,32 +8,18 @@
  * longer written and name the flat node as their parent; and a stream whose
  * /Length does not match its data gets the true length.
  */
-#include "write/writer.h"
+#include "write/serialize.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
+#include "analyze/inheritance.h"
+#include "base/buffer.h"
+#include "load/stream_lengths.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 #include "pdf/refs.h"
-
-uint64_t out_slot::len() const {
-    return head.size() + (has_data ? data_len + STREAM_TAIL_LEN : 0);
-}
-
-void out_slot::gather(std::vector<iovec>& out) const {
-    if (!head.empty()) out.push_back({const_cast<char*>(head.data()), head.size()});
-    if (!has_data) return;
-    if (data_len > 0) out.push_back({const_cast<char*>(data), data_len});
-    out.push_back({const_cast<char*>(STREAM_TAIL), STREAM_TAIL_LEN});
-}
-
-int32_t root_new_num(const page_layout& layout) {
-    int32_t root = layout.other_objs.empty() ? 0 : layout.other_objs[0];
-    if (root < 0 || static_cast<size_t>(root) >= layout.new_num.size()) return 0;
-    return layout.new_num[static_cast<size_t>(root)];
-}
 
 namespace {
 
@@ -81,8 +67,7 @@ void fix_stream_length(const obj_list& objects, const pdf_obj& rec,
 }
 
 // Copies the body through the rewriter, splicing the edits in.
-void rewrite_with_edits(const pdf_obj& rec, std::vector<text_edit>& edits,
-                        const page_layout& layout, out_buf& out) {
+void rewrite_with_edits(const pdf_obj& rec, std::vector<text_edit>& edits, const plan& order, out_buf& out) {
     std::stable_sort(edits.begin(), edits.end(),
                      [](const text_edit& a, const text_edit& b) { return a.start < b.start; });
     const char* b = rec.body.data();
@@ -90,51 +75,50 @@ void rewrite_with_edits(const pdf_obj& rec, std::vector<text_edit>& edits,
     int32_t at = 0;
     for (const text_edit& e : edits) {
         if (e.start < at || e.end > len) continue;
-        rewrite_references(b + at, e.start - at, layout.new_num.data(), layout.max_num, out);
+        rewrite_references(b + at, e.start - at, order.new_num.data(), order.max_num, out);
         buf_bytes(out, e.text.data(), e.text.size());
         at = e.end;
     }
-    rewrite_references(b + at, len - at, layout.new_num.data(), layout.max_num, out);
+    rewrite_references(b + at, len - at, order.new_num.data(), order.max_num, out);
 }
 
-std::string rewritten(const std::string& text, const page_layout& layout) {
+std::string rewritten(const std::string& text, const plan& order) {
     out_buf out;
-    rewrite_references(text.data(), static_cast<int32_t>(text.size()), layout.new_num.data(),
-                       layout.max_num, out);
+    rewrite_references(text.data(), static_cast<int32_t>(text.size()), order.new_num.data(), order.max_num, out);
     return std::move(out.data);
 }
 
 // The attributes a page lacks and takes from its ancestors, rewritten, in
 // the order they are appended.
-std::vector<std::pair<const char*, std::string>> inherited_attributes(const obj_list& objects,
-                                                                      const pdf_obj& page,
-                                                                      const page_layout& layout) {
+std::vector<std::pair<const char*, std::string>> inherited_attributes(inheritance_cache& inherited,
+                                                                      const pdf_obj& page, const plan& order) {
     std::vector<std::pair<const char*, std::string>> found;
     const char* b = page.body.data();
     int32_t len = page.body_len();
     if (find_name(b, len, 0, len, "Resources") < 0) {
-        std::string res = inherited_resources_text(objects, &page);
+        std::string res = inherited.resources(&page);
         if (!res.empty()) {
-            std::string text = rewritten(res, layout);
+            std::string text = rewritten(res, order);
             if (!text.empty()) found.emplace_back("Resources", std::move(text));
         }
     }
     for (const char* key : {"MediaBox", "CropBox", "Rotate"}) {
         if (find_name(b, len, 0, len, key) >= 0) continue;
-        std::string value = inherited_value_text(objects, &page, key);
+        std::string value = inherited.value(&page, key);
         if (value.empty()) continue;
-        std::string text = rewritten(value, layout);
+        std::string text = rewritten(value, order);
         if (!text.empty()) found.emplace_back(key, std::move(text));
     }
     return found;
 }
 
+// What ends a page dictionary's text before its closing ">>": not PDF white
+// space as a whole (a NUL or a form feed there stays).
 bool is_trailing_space(char c) { return c == '\t' || c == '\n' || c == '\r' || c == ' '; }
 
 // A page's rewritten text with the closing ">>" replaced by the inherited
 // attributes, a /Parent entry when it had none, and a new ">>".
-void rebuild_page(std::string& text,
-                  const std::vector<std::pair<const char*, std::string>>& inherited,
+void rebuild_page(std::string& text, const std::vector<std::pair<const char*, std::string>>& inherited,
                   bool add_parent, int32_t root) {
     size_t keep = text.size();
     while (keep > 0 && is_trailing_space(text[keep - 1])) keep--;
@@ -151,79 +135,78 @@ void rebuild_page(std::string& text,
 }
 
 // The flat page list every page-tree node is written as.
-std::string flat_page_list(const page_layout& layout) {
+std::string flat_page_list(const page_tree& tree, const plan& order) {
     out_buf t;
     buf_printf(t, "<< /Type /Pages /Kids [");
-    for (int32_t page : layout.page_list)
-        buf_printf(t, " %d 0 R", layout.new_num[static_cast<size_t>(page)]);
-    buf_printf(t, " ] /Count %d >>", static_cast<int32_t>(layout.page_list.size()));
+    for (int32_t page : tree.page_list) buf_printf(t, " %d 0 R", order.new_num[static_cast<size_t>(page)]);
+    buf_printf(t, " ] /Count %d >>", static_cast<int32_t>(tree.page_list.size()));
     return std::move(t.data);
 }
 
 // Appends the body, rewritten with the edits spliced in, to out.
-void append_rewritten(const pdf_obj& rec, std::vector<text_edit>& edits, const page_layout& layout,
-                      std::string& out) {
+void append_rewritten(const pdf_obj& rec, std::vector<text_edit>& edits, const plan& order, std::string& out) {
     out_buf text{std::move(out)};
-    rewrite_with_edits(rec, edits, layout, text);
+    rewrite_with_edits(rec, edits, order, text);
     out = std::move(text.data);
 }
 
 struct serializer {
     const obj_list& objects;
-    const page_layout& layout;
+    const page_tree& tree;
+    const plan& order;
     std::vector<out_slot>& slots;
-    std::string flat_list;
-    int32_t root;
+    inheritance_cache inherited{objects};
+    std::string flat_list = flat_page_list(tree, order);
 
-    void object(size_t pos, const pdf_obj& rec, int32_t n);
-    void body_text(size_t pos, const pdf_obj& rec, std::string& out);
+    void object(int32_t pos, const pdf_obj& rec, int32_t n);
+    void body_text(int32_t pos, const pdf_obj& rec, std::string& out);
     void catalog_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
     void page_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
 };
 
-void serializer::body_text(size_t pos, const pdf_obj& rec, std::string& out) {
-    int32_t at = static_cast<int32_t>(pos);
-    if (rec.is_pages || at == layout.pages_root) {
+void serializer::body_text(int32_t pos, const pdf_obj& rec, std::string& out) {
+    obj_type type = tree.type_of(objects, pos);
+    if (type == TYPE_PAGES || pos == tree.root) {
         out += flat_list;
         return;
     }
     if (!rec.has_body()) return;
     std::vector<text_edit> edits;
     if (rec.has_stream && rec.stream) fix_stream_length(objects, rec, edits);
-    if (rec.is_page)
+    if (type == TYPE_PAGE)
         page_text(rec, edits, out);
-    else if (rec.is_catalog || at == layout.catalog)
+    else if (type == TYPE_CATALOG)
         catalog_text(rec, edits, out);
     else
-        append_rewritten(rec, edits, layout, out);
+        append_rewritten(rec, edits, order, out);
 }
 
 // The catalog keeps every entry; its /Pages names the flat root, inserted
 // before the final ">>" when the catalog had none.
 void serializer::catalog_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out) {
-    force_reference(rec, "Pages", root, edits);
+    force_reference(rec, "Pages", order.root_num, edits);
     bool insert = find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), "Pages") < 0;
     size_t from = out.size();
-    append_rewritten(rec, edits, layout, out);
+    append_rewritten(rec, edits, order, out);
     if (!insert) return;
     size_t close = out.rfind(">>");
-    if (close != std::string::npos && close >= from) out.insert(close, format_int(" /Pages %lld 0 R", root));
+    if (close != std::string::npos && close >= from) out.insert(close, format_int(" /Pages %lld 0 R", order.root_num));
 }
 
 // A page names the flat root as its parent and carries what it inherited
 // from the nodes that are no longer written.
 void serializer::page_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out) {
-    force_reference(rec, "Parent", root, edits);
+    force_reference(rec, "Parent", order.root_num, edits);
     bool has_parent = find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), "Parent") >= 0;
-    auto inherited = inherited_attributes(objects, rec, layout);
-    if (inherited.empty() && has_parent) return append_rewritten(rec, edits, layout, out);
+    auto attributes = inherited_attributes(inherited, rec, order);
+    if (attributes.empty() && has_parent) return append_rewritten(rec, edits, order, out);
     std::string text;
-    append_rewritten(rec, edits, layout, text);
-    rebuild_page(text, inherited, !has_parent, root);
+    append_rewritten(rec, edits, order, text);
+    rebuild_page(text, attributes, !has_parent, order.root_num);
     out += text;
 }
 
-void serializer::object(size_t pos, const pdf_obj& rec, int32_t n) {
+void serializer::object(int32_t pos, const pdf_obj& rec, int32_t n) {
     out_slot& slot = slots[static_cast<size_t>(n)];
     std::string& head = slot.head;
     head.reserve(rec.body.size() + rec.body.size() / 8 + 48);
@@ -241,22 +224,30 @@ void serializer::object(size_t pos, const pdf_obj& rec, int32_t n) {
 
 }  // namespace
 
-void serialize_objects(const obj_list& objects, const page_layout& layout,
-                       std::vector<out_slot>& slots) {
-    serializer s{objects, layout, slots, flat_page_list(layout), root_new_num(layout)};
+uint64_t out_slot::len() const { return head.size() + (has_data ? data_len + STREAM_TAIL_LEN : 0); }
+
+void out_slot::gather(std::vector<iovec>& out) const {
+    if (!head.empty()) out.push_back({const_cast<char*>(head.data()), head.size()});
+    if (!has_data) return;
+    if (data_len > 0) out.push_back({const_cast<char*>(data), data_len});
+    out.push_back({const_cast<char*>(STREAM_TAIL), STREAM_TAIL_LEN});
+}
+
+std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tree, const plan& order) {
+    std::vector<out_slot> slots(static_cast<size_t>(order.number_count()));
+    const obj_list& objects = doc.objects;
+    serializer s{objects, tree, order, slots};
     for (size_t i = 0; i < objects.items.size(); i++) {
-        const pdf_obj& rec = objects.items[i];
-        if (rec.num <= 0 || rec.num > layout.max_num) continue;
-        int32_t n = layout.new_num[static_cast<size_t>(rec.num)];
+        int32_t n = order.number_of(objects.items[i].num);
         if (n <= 0 || static_cast<size_t>(n) >= slots.size()) continue;
-        s.object(i, rec, n);
+        s.object(static_cast<int32_t>(i), objects.items[i], n);
     }
-    int32_t k = layout.lin_num;
-    if (layout.pages_root < 0 && s.root > 0 && static_cast<size_t>(s.root) < slots.size())
-        slots[static_cast<size_t>(s.root)].head =
-            format_int("%lld 0 obj\n", s.root) + s.flat_list + "\nendobj\n";
-    if (layout.catalog < 0)
-        slots[static_cast<size_t>(k) + 1].head = format_int("%lld 0 obj\n", k + 1) +
-                                                 format_int("<< /Type /Catalog /Pages %lld 0 R >>", s.root) +
-                                                 "\nendobj\n";
+    if (order.root_old == 0)
+        slots[static_cast<size_t>(order.root_num)].head =
+            format_int("%lld 0 obj\n", order.root_num) + s.flat_list + "\nendobj\n";
+    if (tree.catalog < 0)
+        slots[static_cast<size_t>(order.catalog_num())].head =
+            format_int("%lld 0 obj\n", order.catalog_num()) +
+            format_int("<< /Type /Catalog /Pages %lld 0 R >>", order.root_num) + "\nendobj\n";
+    return slots;
 }

@@ -1,26 +1,20 @@
 /*
- * Page structure analysis, first step and driver: which record is the
- * document catalog, which is the root of the page tree, and the pages in
- * document order.
+ * Catalog, root and page list.
  *
- * The catalog comes from the last "/Root" in the raw file, checked against
- * the records typed /Catalog; the root from the catalog's /Pages. The tree is
- * flattened depth first with an explicit stack, so a deep or cyclic tree
- * costs neither stack nor repeated work: each Pages node is expanded once and
- * each page listed once, at its first position.
+ * The tree is flattened depth first with an explicit stack, so a deep or
+ * cyclic tree costs neither stack nor repeated work: each Pages node is
+ * expanded once and each page listed once, at its first position.
  */
-#include "analyze/pages.h"
-
-#include <cstring>
+#include "analyze/page_tree.h"
 
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 
 namespace {
 
-int32_t first_flagged(const obj_list& objects, int32_t pdf_obj::*flag) {
+int32_t first_typed(const obj_list& objects, obj_type type) {
     for (size_t i = 0; i < objects.items.size(); i++)
-        if (objects.items[i].*flag) return static_cast<int32_t>(i);
+        if (objects.items[i].type == type) return static_cast<int32_t>(i);
     return -1;
 }
 
@@ -30,19 +24,18 @@ bool has_name(const pdf_obj& rec, const char* name) {
 
 // The catalog named by /Root wins over the typed one when it is usable
 // (a dictionary without a stream) and either nothing else is typed /Catalog
-// or it has a /Pages entry.
-int32_t choose_catalog(const document& doc, obj_list& objects) {
-    int32_t flagged = first_flagged(objects, &pdf_obj::is_catalog);
+// or it has a /Pages entry. The typed one it displaces is demoted.
+void choose_catalog(const document& doc, page_tree& tree) {
+    const obj_list& objects = doc.objects;
+    int32_t typed = first_typed(objects, TYPE_CATALOG);
+    tree.catalog = typed;
     int32_t pos = objects.position(doc.trailer.root);
-    if (pos < 0) return flagged;
-    pdf_obj& o = objects.items[static_cast<size_t>(pos)];
-    if (!o.has_body() || o.has_stream) return flagged;
-    if (flagged >= 0 && !has_name(o, "Pages")) return flagged;
-    o.is_page = 0;
-    o.is_pages = 0;
-    o.is_catalog = 1;
-    if (flagged >= 0 && flagged != pos) objects.items[static_cast<size_t>(flagged)].is_catalog = 0;
-    return pos;
+    if (pos < 0) return;
+    const pdf_obj& o = objects.items[static_cast<size_t>(pos)];
+    if (!o.has_body() || o.has_stream) return;
+    if (typed >= 0 && !has_name(o, "Pages")) return;
+    tree.catalog = pos;
+    if (typed >= 0 && typed != pos) tree.demoted = typed;
 }
 
 int32_t choose_root(const obj_list& objects, int32_t catalog) {
@@ -54,7 +47,7 @@ int32_t choose_root(const obj_list& objects, int32_t catalog) {
             if (pos >= 0) return pos;
         }
     }
-    return first_flagged(objects, &pdf_obj::is_pages);
+    return first_typed(objects, TYPE_PAGES);
 }
 
 // Reads the kids of a /Kids array whose "[" ends just before i. An entry is
@@ -62,7 +55,7 @@ int32_t choose_root(const obj_list& objects, int32_t catalog) {
 // is stepped over. At most cap entries are taken.
 void parse_kids(const char* t, int32_t len, int32_t i, size_t cap, std::vector<int32_t>& kids) {
     while (i < len && kids.size() < cap) {
-        unsigned char c = static_cast<unsigned char>(t[i]);
+        unsigned char c = byte_at(t, i);
         if (is_pdf_space(c)) {
             i++;
             continue;
@@ -84,8 +77,7 @@ size_t kid_cap(int32_t text_len) { return static_cast<size_t>(text_len / 4) + 1;
 
 // Parses the array of a /Kids value given by reference: the referenced
 // object's text must be the array itself.
-void parse_indirect_kids(const obj_list& objects, const pdf_obj& node, int32_t i,
-                         std::vector<int32_t>& kids) {
+void parse_indirect_kids(const obj_list& objects, const pdf_obj& node, int32_t i, std::vector<int32_t>& kids) {
     const pdf_obj* arr = objects.find(parse_int_at(node.body.data(), node.body_len(), &i));
     if (!arr || !arr->has_body()) return;
     const char* t = arr->body.data();
@@ -102,21 +94,22 @@ std::vector<int32_t> kids_of(const obj_list& objects, const pdf_obj& node) {
     if (i < 0 || i >= len) return kids;
     if (t[i] == '[')
         parse_kids(t, len, i + 1, kid_cap(len), kids);
-    else if (is_digit(static_cast<unsigned char>(t[i])))
+    else if (is_digit(byte_at(t, i)))
         parse_indirect_kids(objects, node, i, kids);
     return kids;
 }
 
 struct tree_walk {
     const obj_list& objects;
+    const page_tree& tree;
     std::vector<int32_t>& pages;
     std::vector<char> expanded;  // by table position: Pages nodes already read
     std::vector<char> listed;    // by table position: pages already in the list
     std::vector<std::vector<int32_t>> kid_stack;
     std::vector<size_t> next_kid;
 
-    tree_walk(const obj_list& o, std::vector<int32_t>& p)
-        : objects(o), pages(p), expanded(o.items.size(), 0), listed(o.items.size(), 0) {}
+    tree_walk(const obj_list& o, page_tree& t)
+        : objects(o), tree(t), pages(t.page_list), expanded(o.items.size(), 0), listed(o.items.size(), 0) {}
 
     void list_page(int32_t pos) {
         if (listed[static_cast<size_t>(pos)]) return;
@@ -131,8 +124,9 @@ struct tree_walk {
         if (pos < 0) return;
         const pdf_obj& rec = objects.items[static_cast<size_t>(pos)];
         if (!rec.has_body()) return;
-        if (rec.is_page) return list_page(pos);
-        if (!rec.is_pages || expanded[static_cast<size_t>(pos)]) return;
+        obj_type type = tree.type_of(objects, pos);
+        if (type == TYPE_PAGE) return list_page(pos);
+        if (type != TYPE_PAGES || expanded[static_cast<size_t>(pos)]) return;
         expanded[static_cast<size_t>(pos)] = 1;
         kid_stack.push_back(kids_of(objects, rec));
         next_kid.push_back(0);
@@ -154,30 +148,19 @@ struct tree_walk {
 
 }  // namespace
 
-void choose_catalog_and_root(document& doc, page_layout& layout) {
-    obj_list& objects = doc.objects;
-    layout.catalog = choose_catalog(doc, objects);
-    layout.pages_root = choose_root(objects, layout.catalog);
-}
-
-status list_pages(const obj_list& objects, page_layout& layout) {
-    layout.page_list.clear();
-    tree_walk walk(objects, layout.page_list);
-    if (layout.pages_root >= 0) walk.run(objects.items[static_cast<size_t>(layout.pages_root)].num);
-    if (layout.page_list.empty()) {
-        for (const pdf_obj& rec : objects.items)
-            if (rec.is_page) walk.list_page(objects.position(rec.num));
+status find_page_tree(const document& doc, page_tree& tree) {
+    const obj_list& objects = doc.objects;
+    tree = page_tree();
+    choose_catalog(doc, tree);
+    int32_t found = choose_root(objects, tree.catalog);
+    tree_walk walk(objects, tree);
+    if (found >= 0) walk.run(objects.items[static_cast<size_t>(found)].num);
+    if (tree.page_list.empty()) {
+        for (size_t i = 0; i < objects.items.size(); i++)
+            if (tree.type_of(objects, static_cast<int32_t>(i)) == TYPE_PAGE)
+                walk.list_page(objects.position(objects.items[i].num));
     }
-    if (layout.page_list.empty()) return failure(problem::no_pages, 0);
+    if (found >= 0 && found != tree.catalog && tree.type_of(objects, found) != TYPE_PAGE) tree.root = found;
+    if (tree.page_list.empty()) return failure(problem::no_pages, 0);
     return {};
-}
-
-status analyze_pages(document& doc, page_layout& layout) {
-    obj_list& objects = doc.objects;
-    choose_catalog_and_root(doc, layout);
-    if (status s = list_pages(objects, layout); !s.ok()) return s;
-    layout.info_ref = doc.trailer.info;
-    attribute_pages(objects, layout);
-    classify_objects(objects, layout);
-    return number_objects(objects, layout);
 }

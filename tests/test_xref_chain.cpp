@@ -12,7 +12,7 @@
 #include "pdf/lexer.h"
 #include "pdf/refs.h"
 #include "load/xref_chain.h"
-#include "test_util.h"
+#include "fixtures.h"
 
 namespace {
 

@@ -1,18 +1,17 @@
-// Keyword, name and number scanning; dictionary copies and /Type tests.
+// The token rules: byte classes, keywords, names, integers, object headers
+// and references.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "pdf/dict.h"
 #include "pdf/lexer.h"
-#include "pdf/refs.h"
 
 namespace {
 
 int32_t L(const std::string& s) { return static_cast<int32_t>(s.size()); }
 
-TEST(Scan, ByteClasses) {
+TEST(Lexer, ByteClasses) {
     for (int c : {0x00, 0x09, 0x0A, 0x0C, 0x0D, 0x20}) EXPECT_TRUE(is_pdf_space(static_cast<unsigned char>(c))) << c;
     EXPECT_FALSE(is_pdf_space(0x0B));
     EXPECT_TRUE(is_loc_space(0x0B));
@@ -21,7 +20,7 @@ TEST(Scan, ByteClasses) {
     EXPECT_TRUE(is_alnum('z') && is_alnum('0') && !is_alnum('_'));
 }
 
-TEST(Scan, KwAt) {
+TEST(Lexer, KwAt) {
     struct { const char* text; int32_t pos; const char* kw; int want; } cases[] = {
         {"obj<<", 0, "obj", 1},           // at offset 0 only the byte after counts
         {"1 0 obj", 4, "obj", 1},         // ends at the length
@@ -35,7 +34,7 @@ TEST(Scan, KwAt) {
     for (auto& c : cases) EXPECT_EQ(kw_at(c.text, c.pos, L(c.text), c.kw), c.want) << c.text << " @" << c.pos;
 }
 
-TEST(Scan, FindKw) {
+TEST(Lexer, FindKw) {
     std::string s = "endstream";
     EXPECT_EQ(find_kw(s.data(), L(s), 0, "stream"), -1);
     s = "/stream";
@@ -48,7 +47,7 @@ TEST(Scan, FindKw) {
     EXPECT_EQ(find_kw(nul.data(), L(nul), 0, "stream"), 2);
 }
 
-TEST(Scan, FindName) {
+TEST(Lexer, FindName) {
     struct { std::string text; const char* name; int32_t start; int32_t end; int32_t want; } cases[] = {
         {"<</Type /Page>>", "Type", 0, 100, 2},
         {"<</Linearized 1/L 5>>", "L", 0, 100, 15},
@@ -68,7 +67,7 @@ TEST(Scan, FindName) {
         EXPECT_EQ(find_name(c.text.data(), L(c.text), c.start, c.end, c.name), c.want) << c.text;
 }
 
-TEST(Scan, ParseIntAt) {
+TEST(Lexer, ParseIntAt) {
     struct { std::string text; int32_t cursor; int32_t want; int32_t cursor_after; } cases[] = {
         {"  -12 0 R", 0, -12, 5},
         {"+5", 0, -1, 0},
@@ -92,17 +91,7 @@ TEST(Scan, ParseIntAt) {
     EXPECT_EQ(parse_int_at(s.data(), 2, &cur), 12);
 }
 
-TEST(Scan, DictInt) {
-    std::string s = "<</N 3/First 17>>";
-    EXPECT_EQ(dict_int(s.data(), L(s), "N"), 3);
-    EXPECT_EQ(dict_int(s.data(), L(s), "First"), 17);
-    s = "<</N /Name /A [1]>>";
-    EXPECT_EQ(dict_int(s.data(), L(s), "N"), -1);
-    EXPECT_EQ(dict_int(s.data(), L(s), "A"), -1);
-    EXPECT_EQ(dict_int(s.data(), L(s), "Missing"), -1);
-}
-
-TEST(Scan, ParseObjHead) {
+TEST(Lexer, ParseObjHead) {
     struct { std::string text; int32_t want; int32_t num; int32_t gen; } cases[] = {
         {"12 0 obj", 0, 12, 0},
         {"x12 0 obj", 1, 12, 0},
@@ -131,47 +120,35 @@ TEST(Scan, ParseObjHead) {
     EXPECT_EQ(parse_obj_head("1obj", 1, &n, &g), -1);
 }
 
-TEST(Scan, ExtractDict) {
-    EXPECT_EQ(extract_dict_text("1 0 R>>", 0, 5), "1 0 R");
-    EXPECT_EQ(extract_dict_text("abc", 2, 2), "");
-    EXPECT_EQ(extract_dict_text("abc", -1, 2), "");
-
-    struct { std::string text; int32_t pos; std::string want; } cases[] = {
-        {"<</A 1>>", 0, "<</A 1>>"},
-        {"<</A <</B 2>> >> rest", 0, "<</A <</B 2>> >>"},
-        {"<</A 1", 0, ""},
-        {"<", 0, ""},
-        {"x<</A 1>>", 1, "<</A 1>>"},
-        {"<</S <3E>>>", 0, "<</S <3E>>"},  // a hex string before ">>" closes early
-        {"<</A 1>", 0, ""},
-    };
-    for (auto& c : cases) EXPECT_EQ(extract_dict_at(c.text.data(), L(c.text), c.pos), c.want) << c.text;
+TEST(Lexer, ReferenceAt) {
+    int32_t n = 0, g = 0;
+    std::string s = "x 12 7 R/";
+    EXPECT_EQ(reference_at(s.data(), L(s), 2, &n, &g), 8);
+    EXPECT_EQ(n, 12);
+    EXPECT_EQ(g, 7);
+    EXPECT_EQ(reference_at(s.data(), L(s), 1, &n, &g), -1);  // not at a digit
+    EXPECT_EQ(reference_at(s.data(), L(s), 3, &n, &g), 8);  // "2 7 R" is one too
+    EXPECT_EQ(n, 2);
+    s = "12 0 RG";
+    EXPECT_EQ(reference_at(s.data(), L(s), 0, &n, &g), -1);
+    s = "12 0";
+    EXPECT_EQ(reference_at(s.data(), L(s), 0, &n, &g), -1);
 }
 
-TEST(Scan, DictType) {
-    struct { std::string text; int want; } cases[] = {
-        {"<</Type/Catalog/Pages 3 0 R>>", TYPE_CATALOG},
-        {"<</Type /Pages/Kids[]>>", TYPE_PAGES},
-        {"<</Type /Page>>", TYPE_PAGE},
-        {"<</Type /PageLabel>>", TYPE_NONE},
-        {"<</Types /Page>>", TYPE_NONE},
-        {"<</Type /Font /X 1 /Type /Page>>", TYPE_PAGE},
-        {"<</Type /Page_2>>", TYPE_PAGE},
-        {"<</Type /Pagesx>>", TYPE_NONE},
-        {"/Type /Page", TYPE_PAGE},
-        {"/Type /Pages", TYPE_PAGES},
-        {"/Type", TYPE_NONE},
+TEST(Lexer, ReferenceTokenRules) {
+    struct {
+        const char* text;
+        int32_t pos;
+        int32_t end;
+    } cases[] = {
+        {"12 0 R", 0, 6},      {"12 0 R>>", 0, 6},   {"12\n0\nR", 0, 6}, {"12 0 RG", 0, -1},
+        {"12 0R", 0, 5},       {"120 R", 0, -1},     {"12 0", 0, -1},    {"x 1 0 R", 2, 7},
+        {"1 2 3 0 R", 0, -1},  {"007 00 R", 0, 8},
     };
-    for (auto& c : cases) EXPECT_EQ(check_dict_type(c.text.data(), L(c.text)), c.want) << c.text;
-
-    std::string x = "<</Type /XRef/W[1 2 1]>>";
-    EXPECT_EQ(has_type(x.data(), L(x), "XRef"), 1);
-    x = "<</Type /XRefStm>>";
-    EXPECT_EQ(has_type(x.data(), L(x), "XRef"), 0);
-    x = "<</Type/ObjStm/N 3/First 20>>";
-    EXPECT_EQ(has_type(x.data(), L(x), "ObjStm"), 1);
-    x = "<</Type /Font /Type /XRef";
-    EXPECT_EQ(has_type(x.data(), L(x), "XRef"), 1);
+    for (auto& c : cases) {
+        int32_t num = 0, gen = 0;
+        EXPECT_EQ(reference_at(c.text, static_cast<int32_t>(strlen(c.text)), c.pos, &num, &gen), c.end) << c.text;
+    }
 }
 
 }  // namespace

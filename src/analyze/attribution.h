@@ -1,0 +1,34 @@
+/*
+ * Which pages reach each object.
+ *
+ * A page reaches everything its dictionary leads to (contents, annotations,
+ * its own resources and all they reference, but not its thumbnail), and the
+ * walk never crosses into another page, a Pages node or the catalog. What a
+ * page inherits from its ancestors the writer copies into the page, so a
+ * second pass walks the references of those inherited values for the page.
+ */
+#ifndef MORVEL_ANALYZE_ATTRIBUTION_H
+#define MORVEL_ANALYZE_ATTRIBUTION_H
+
+#include <cstdint>
+#include <vector>
+
+#include "analyze/page_tree.h"
+#include "load/document.h"
+
+struct attribution {
+    // By table position: the indices into page_list of the pages that
+    // reach the record, ascending.
+    std::vector<std::vector<int32_t>> ref_pages;
+
+    bool reached_by(int32_t pos, int32_t page) const;
+};
+
+attribution attribute_pages(const document& doc, const page_tree& tree);
+
+// The references a walk follows from a record's body: all but a /Length
+// reference the writer replaces (nothing will point at that length object)
+// and the one at skip_also.
+std::vector<int32_t> body_references(const obj_list& objects, const pdf_obj& rec, int32_t skip_also = -1);
+
+#endif

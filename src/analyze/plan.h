@@ -1,0 +1,84 @@
+/*
+ * The order and the new numbers of the output.
+ *
+ * A linearized file holds the first page's objects first, then the other
+ * pages' objects page by page, then objects several later pages share, then
+ * the page-tree root and everything no page reaches. The objects after the
+ * first page take the numbers from 1 in that order; the linearization
+ * dictionary, the catalog, the hint stream and the first page's objects
+ * take the highest ones, so that each cross-reference section covers one
+ * range. File order is therefore number order: K + 3 to M - 1, then 1 to
+ * K - 1, after the three fixed objects K, K + 1 and K + 2.
+ */
+#ifndef MORVEL_ANALYZE_PLAN_H
+#define MORVEL_ANALYZE_PLAN_H
+
+#include <cstdint>
+#include <vector>
+
+#include "analyze/attribution.h"
+#include "analyze/doc_users.h"
+#include "analyze/page_tree.h"
+#include "base/status.h"
+#include "load/document.h"
+
+using page_group = std::vector<int32_t>;
+
+inline void pg_push(page_group& g, int32_t value) { g.push_back(value); }
+
+struct plan {
+    // Entry k: page k's object number, then the objects only page k reaches
+    // (entry 0: every object the first page reaches, then the outline run
+    // when it travels with the first page), in table order.
+    std::vector<page_group> page_groups;
+    std::vector<int32_t> rest_objs;    // entries 1.. of page_groups, concatenated
+    std::vector<int32_t> shared_objs;  // reached by two or more later pages
+    // Old number of the page-tree root the output keeps; 0 when the writer
+    // creates one. It comes right after the shared objects.
+    int32_t root_old = 0;
+    // After the root: the outline run (unless it travels with the first
+    // page), then the objects no page reaches.
+    std::vector<int32_t> other_objs;
+    // The objects of the outline hierarchy, in file order, its root first
+    // when the root is among them.
+    std::vector<int32_t> outline_run;
+    int32_t outline_root = 0;  // as doc_users found it
+    bool outlines_first = false;
+
+    std::vector<int32_t> new_num;  // by old number; 0 = not written
+    int32_t max_num = 0;           // largest old number
+    int32_t lin_num = 0;           // K
+    int32_t root_num = 0;          // new number of the page-tree root, kept or created
+
+    int32_t lin_dict_num() const { return lin_num; }
+    int32_t catalog_num() const { return lin_num + 1; }
+    int32_t hint_num() const { return lin_num + 2; }
+    int32_t first_page_num() const { return lin_num + 3; }
+    // M: one past the highest number, the /Size of the first-page trailer.
+    int32_t number_count() const { return lin_num + 3 + static_cast<int32_t>(page_groups[0].size()); }
+    // The new number of an old one, 0 when it has none.
+    int32_t number_of(int32_t old_num) const {
+        return old_num >= 0 && old_num <= max_num ? new_num[static_cast<size_t>(old_num)] : 0;
+    }
+    // True when the outline root leads the outline run (the hint stream then
+    // describes the run).
+    bool outline_root_in_run() const {
+        return outline_root > 0 && !outline_run.empty() && outline_run[0] == outline_root;
+    }
+};
+
+// Visits the new numbers of the objects that follow the hint stream, in
+// file order: the first page's, then 1 to K - 1.
+template <class Visit>
+void for_each_after_hints(const plan& order, Visit visit) {
+    for (int32_t n = order.first_page_num(); n < order.number_count(); n++) visit(n);
+    for (int32_t n = 1; n < order.lin_dict_num(); n++) visit(n);
+}
+
+// Sorts every record into one place (a page group, the shared objects, the
+// outline run, the other objects, or the catalog and root) and numbers
+// them. Fails when an object number exceeds MAX_OBJ_NUM.
+status make_plan(const document& doc, const page_tree& tree, const attribution& pages, const doc_users& users,
+                 plan& out);
+
+#endif

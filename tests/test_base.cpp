@@ -1,0 +1,243 @@
+// The base layer: the error text, the output buffers, reading the input
+// (and how its failures read through the API) and writing the output file.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/buffer.h"
+#include "base/error.h"
+#include "base/input_file.h"
+#include "base/output_file.h"
+#include "fixtures.h"
+#include "morvel.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::scratch_dir;
+using testutil::write_file;
+
+std::string hex(const std::vector<uint8_t>& b, size_t from, size_t to) {
+    std::string s;
+    char t[3];
+    for (size_t i = from; i < to && i < b.size(); i++) {
+        snprintf(t, sizeof t, "%02X", b[i]);
+        s += t;
+    }
+    return s;
+}
+
+struct optimize_result {
+    int rc;
+    std::string message;
+    bool output_untouched;
+};
+
+// Runs morvel_optimize with an existing output file that must survive.
+optimize_result optimize_with_sentinel(const scratch_dir& dir, const std::string& in) {
+    std::string out = dir.file("out.pdf");
+    write_file(out, "sentinel");
+    int rc = morvel_optimize(in.c_str(), out.c_str());
+    return {rc, morvel_last_error(), testutil::read_file(out) == "sentinel"};
+}
+
+// The output file: replaced only after every byte is written.
+std::vector<iovec> pieces_of(const std::vector<std::string>& parts) {
+    std::vector<iovec> v;
+    for (const std::string& p : parts) v.push_back({const_cast<char*>(p.data()), p.size()});
+    return v;
+}
+
+TEST(ErrorText, LongMessageIsCutAt1023Bytes) {
+    std::string path(2000, 'p');
+    set_error("cannot open file '%s'", path.c_str());
+    EXPECT_EQ(strlen(morvel_last_error()), 1023u);
+    EXPECT_EQ(std::string(morvel_last_error(), 18), "cannot open file '");
+    morvel_cleanup();
+}
+
+TEST(ErrorText, PercentAndNegativeNumbers) {
+    set_error("file does not start with %%PDF-");
+    EXPECT_STREQ(morvel_last_error(), "file does not start with %PDF-");
+    set_error("/E value invalid (%ld)", -1L);
+    EXPECT_STREQ(morvel_last_error(), "/E value invalid (-1)");
+}
+
+TEST(Buffer, OutBufAppends) {
+    out_buf b;
+    buf_bytes(b, "", 0);
+    EXPECT_EQ(b.len(), 0u);
+    buf_printf(b, "%010ld 00000 n \n", 271L);
+    EXPECT_EQ(b.data, "0000000271 00000 n \n");
+    buf_bytes(b, "a\0b", 3);
+    EXPECT_EQ(b.len(), 23u);
+    EXPECT_EQ(b.data.c_str()[b.len()], '\0');
+}
+
+TEST(Buffer, BitWriterPacksMostSignificantFirst) {
+    struct step {
+        uint32_t value;
+        int32_t bits;
+    };
+    struct {
+        std::vector<step> steps;
+        bool flush;
+        std::string want;
+    } cases[] = {
+        {{{5, 3}, {1, 13}}, false, "A001"},
+        {{{6, 3}}, true, "C0"},
+        {{{1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}, {1, 1}}, true, "FF"},
+        {{{7, 0}}, true, ""},
+        {{{0x1ABCD, 16}}, false, "ABCD"},
+        {{{0xDEADBEEF, 32}}, false, "DEADBEEF"},
+    };
+    for (auto& c : cases) {
+        bit_buf b;
+        for (const step& s : c.steps) bit_write(b, s.value, s.bits);
+        if (c.flush) bit_flush(b);
+        EXPECT_EQ(hex(b.data, 0, b.data.size()), c.want);
+        EXPECT_EQ(b.nbits, 0);
+    }
+}
+
+TEST(InputFile, MissingFile) {
+    scratch_dir dir;
+    std::string in = dir.file("missing.pdf");
+    auto r = optimize_with_sentinel(dir, in);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.message, "cannot open file '" + in + "'");
+    EXPECT_TRUE(r.output_untouched);
+}
+
+TEST(InputFile, TwoGibibytesIsTooLarge) {
+    scratch_dir dir;
+    std::string in = dir.file("huge.pdf");
+    write_file(in, "");
+    if (truncate(in.c_str(), 0x80000000LL) != 0) GTEST_SKIP() << "no sparse file here";
+    auto r = optimize_with_sentinel(dir, in);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.message, "file '" + in + "' is too large (2147483648 bytes)");
+    EXPECT_TRUE(r.output_untouched);
+}
+
+TEST(InputFile, UnseekableInput) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "1 0 obj", 7), 7);
+    std::string in = "/proc/self/fd/" + std::to_string(fds[0]);
+    scratch_dir dir;
+    auto r = optimize_with_sentinel(dir, in);
+    close(fds[0]);
+    close(fds[1]);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.message, "failed to seek in '" + in + "'");
+    EXPECT_TRUE(r.output_untouched);
+}
+
+TEST(InputFile, ShortRead) {
+    // Attribute files claim a whole page but hold a few bytes.
+    std::string in;
+    for (const char* p : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/kernel/uevent_seqnum",
+                          "/sys/kernel/profiling"})
+        if (testutil::file_exists(p) && !testutil::read_file(p).empty()) in = p;
+    if (in.empty()) GTEST_SKIP() << "no attribute file to read";
+    scratch_dir dir;
+    auto r = optimize_with_sentinel(dir, in);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.message, "read error on '" + in + "'");
+    EXPECT_TRUE(r.output_untouched);
+}
+
+#ifndef MORVEL_SANITIZED
+TEST(InputFileDeathTest, NoMemoryForTheInput) {
+    scratch_dir dir;
+    std::string in = dir.file("big.pdf");
+    write_file(in, "");
+    ASSERT_EQ(truncate(in.c_str(), 512LL << 20), 0);
+    std::string out = dir.file("out.pdf");
+    write_file(out, "sentinel");
+    std::string want = "out of memory reading '" + in + "'";
+    auto run = [&] {
+        struct rlimit lim = {256u << 20, 256u << 20};
+        setrlimit(RLIMIT_AS, &lim);
+        int rc = morvel_optimize(in.c_str(), out.c_str());
+        _exit(rc == 0 && want == morvel_last_error() ? 0 : 1);
+    };
+    EXPECT_EXIT(run(), testing::ExitedWithCode(0), "");
+    EXPECT_EQ(testutil::read_file(out), "sentinel");
+}
+#endif
+
+TEST(InputFile, ReadsWholeFileWithNul) {
+    scratch_dir dir;
+    std::string in = dir.file("in.pdf");
+    std::string bytes("ab\0cd", 5);
+    write_file(in, bytes);
+    input_file input;
+    ASSERT_TRUE(read_input_file(in.c_str(), input).ok());
+    ASSERT_EQ(input.len, 5);
+    EXPECT_EQ(std::string(input.data.get(), 6), bytes + '\0');
+
+    write_file(in, "");
+    input_file empty;
+    ASSERT_TRUE(read_input_file(in.c_str(), empty).ok());
+    EXPECT_EQ(empty.len, 0);
+    EXPECT_EQ(empty.data[0], '\0');
+}
+
+TEST(OutputFile, WritesReplacesAndFollowsLinks) {
+    scratch_dir dir;
+    std::vector<std::string> parts = {"abc", std::string(100000, 'x'), "", "end"};
+    std::string want = "abc" + std::string(100000, 'x') + "end";
+    std::string out = dir.file("out.pdf");
+    testutil::write_file(out, "old contents");
+    chmod(out.c_str(), 0640);
+    ASSERT_TRUE(write_output_file(out.c_str(), pieces_of(parts)).ok());
+    EXPECT_EQ(testutil::read_file(out), want);
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // the replaced file's mode is kept
+
+    std::string link = dir.file("link.pdf");
+    ASSERT_EQ(symlink("target.pdf", link.c_str()), 0);  // dangling: the target is created
+    ASSERT_TRUE(write_output_file(link.c_str(), pieces_of({"one"})).ok());
+    EXPECT_EQ(testutil::read_file(dir.file("target.pdf")), "one");
+    ASSERT_TRUE(write_output_file(link.c_str(), pieces_of({"two"})).ok());
+    struct stat lst;
+    ASSERT_EQ(lstat(link.c_str(), &lst), 0);
+    EXPECT_TRUE(S_ISLNK(lst.st_mode));
+    EXPECT_EQ(testutil::read_file(dir.file("target.pdf")), "two");
+
+    // Nothing but the outputs is left in the directory.
+    size_t entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path())) entries++, (void)e;
+    EXPECT_EQ(entries, 3u);
+}
+
+TEST(OutputFile, MissingDirectoryAndNonRegularOutputs) {
+    scratch_dir dir;
+    std::string missing = dir.file("no/such/dir/out.pdf");
+    status s = write_output_file(missing.c_str(), pieces_of({"x"}));
+    EXPECT_EQ(testutil::message_of(s, "in.pdf", missing.c_str()), "cannot open '" + missing + "' for writing");
+
+    s = write_output_file(dir.path().c_str(), pieces_of({"x"}));
+    EXPECT_EQ(testutil::message_of(s, "in.pdf", dir.path().c_str()),
+              "cannot open '" + dir.path().string() + "' for writing");
+
+    // A pipe is written directly.
+    std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    std::string got;
+    std::thread reader([&] { got = testutil::read_file(fifo); });
+    EXPECT_TRUE(write_output_file(fifo.c_str(), pieces_of({"through ", "the pipe"})).ok());
+    reader.join();
+    EXPECT_EQ(got, "through the pipe");
+}
+
+}  // namespace
