@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "analyze/walk_stack.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 #include "pdf/refs.h"
@@ -30,8 +31,7 @@ struct user_walk {
     std::vector<uint8_t>& users;
     std::vector<uint8_t> done;          // by table position: flags walked through here
     std::vector<int32_t> thumb_walked;  // by table position: 1 + the page whose thumbnail walk came here
-    std::vector<std::vector<int32_t>> stack;
-    std::vector<size_t> next;
+    walk_stack stack;
 
     user_walk(const obj_list& o, const page_tree& t, const attribution& a, std::vector<uint8_t>& u)
         : objects(o), tree(t), pages(a), users(u), done(o.items.size(), 0), thumb_walked(o.items.size(), 0) {
@@ -52,23 +52,14 @@ struct user_walk {
             done[at] = static_cast<uint8_t>(done[at] | flag);
         }
         users[at] = static_cast<uint8_t>(users[at] | flag);
-        stack.push_back(body_references(objects, rec));
-        next.push_back(0);
+        stack.push(body_references(objects, rec));
     }
 
     // page >= 0 for the walk from that page's thumbnail.
     void run(const std::vector<int32_t>& starts, uint8_t flag, int32_t page = -1) {
         for (int32_t s : starts) {
             enter(s, flag, page);
-            while (!stack.empty()) {
-                if (next.back() == stack.back().size()) {
-                    stack.pop_back();
-                    next.pop_back();
-                    continue;
-                }
-                int32_t n = stack.back()[next.back()++];
-                enter(n, flag, page);
-            }
+            for (int32_t n; stack.next(n);) enter(n, flag, page);
         }
     }
 };

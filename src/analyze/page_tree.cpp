@@ -7,6 +7,7 @@
  */
 #include "analyze/page_tree.h"
 
+#include "analyze/walk_stack.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 
@@ -105,8 +106,7 @@ struct tree_walk {
     std::vector<int32_t>& pages;
     std::vector<char> expanded;  // by table position: Pages nodes already read
     std::vector<char> listed;    // by table position: pages already in the list
-    std::vector<std::vector<int32_t>> kid_stack;
-    std::vector<size_t> next_kid;
+    walk_stack kids;
 
     tree_walk(const obj_list& o, page_tree& t)
         : objects(o), tree(t), pages(t.page_list), expanded(o.items.size(), 0), listed(o.items.size(), 0) {}
@@ -128,21 +128,12 @@ struct tree_walk {
         if (type == TYPE_PAGE) return list_page(pos);
         if (type != TYPE_PAGES || expanded[static_cast<size_t>(pos)]) return;
         expanded[static_cast<size_t>(pos)] = 1;
-        kid_stack.push_back(kids_of(objects, rec));
-        next_kid.push_back(0);
+        kids.push(kids_of(objects, rec));
     }
 
     void run(int32_t root_num) {
         visit(root_num);
-        while (!kid_stack.empty()) {
-            if (next_kid.back() == kid_stack.back().size()) {
-                kid_stack.pop_back();
-                next_kid.pop_back();
-                continue;
-            }
-            int32_t kid = kid_stack.back()[next_kid.back()++];
-            visit(kid);  // may push the next level
-        }
+        for (int32_t kid; kids.next(kid);) visit(kid);  // may push the next level
     }
 };
 

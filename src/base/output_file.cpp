@@ -11,6 +11,8 @@
  *
  * Nothing here allocates once the temporary file exists.
  */
+#include "base/output_file.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -20,9 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-
-#include "base/output_file.h"
-
 #include <string>
 
 namespace {

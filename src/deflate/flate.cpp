@@ -32,11 +32,11 @@ constexpr int dist_leaves = 30;
 constexpr int bl_leaves = 19;
 constexpr int heap_slots = 575;
 
-constexpr const auto& d_len_base = deflate_tables::len_base;
-constexpr const auto& d_len_extra = deflate_tables::len_extra;
-constexpr const auto& d_dist_base = deflate_tables::dist_base;
-constexpr const auto& d_dist_extra = deflate_tables::dist_extra;
-constexpr const auto& d_bl_order = deflate_tables::code_length_order;
+using deflate_tables::code_length_order;
+using deflate_tables::dist_base;
+using deflate_tables::dist_extra;
+using deflate_tables::len_base;
+using deflate_tables::len_extra;
 
 // ---------------------------------------------------------------- encoder
 
@@ -160,8 +160,8 @@ size_t d_find_symbols(const uint8_t* data, uint32_t n, d_tables* t, d_trees* tr)
         d_match m = k + min_match <= n ? d_search(data, n, k, t) : d_match{0, 0};
         uint32_t next;
         if (m.len) {
-            tr->lit[257 + d_code_index(d_len_base, 28, m.len)].freq++;
-            tr->dist[d_code_index(d_dist_base, 29, m.dist)].freq++;
+            tr->lit[257 + d_code_index(len_base, 28, m.len)].freq++;
+            tr->dist[d_code_index(dist_base, 29, m.dist)].freq++;
             t->syms[count++] = {static_cast<uint16_t>(m.len), static_cast<uint16_t>(m.dist)};
             next = k + m.len;
         } else {
@@ -390,7 +390,7 @@ void d_send_tree(ds_buf* s, const d_node* tree, int max_code, const d_node* bl_t
 struct d_shape {
     int lmax;
     int dmax;
-    int mb;  // index into d_bl_order of the last code-length length sent
+    int mb;  // index into code_length_order of the last code-length length sent
 };
 
 d_shape d_build_trees(d_trees* tr) {
@@ -404,7 +404,7 @@ d_shape d_build_trees(d_trees* tr) {
     d_scan_tree(tr->dist, sh.dmax, tr->bl);
     d_build(&tr->work, tr->bl, bl_leaves, 7);
     sh.mb = 18;
-    while (sh.mb >= 4 && tr->bl[d_bl_order[sh.mb]].len == 0) sh.mb--;
+    while (sh.mb >= 4 && tr->bl[code_length_order[sh.mb]].len == 0) sh.mb--;
     return sh;
 }
 
@@ -414,7 +414,7 @@ void d_send_header(ds_buf* s, const d_trees* tr, const d_shape& sh, bool final) 
     ds_put(s, static_cast<uint32_t>(sh.lmax - 256), 5);
     ds_put(s, static_cast<uint32_t>(sh.dmax), 5);
     ds_put(s, static_cast<uint32_t>(sh.mb - 3), 4);
-    for (int i = 0; i <= sh.mb; i++) ds_put(s, static_cast<uint32_t>(tr->bl[d_bl_order[i]].len), 3);
+    for (int i = 0; i <= sh.mb; i++) ds_put(s, static_cast<uint32_t>(tr->bl[code_length_order[i]].len), 3);
     d_send_tree(s, tr->lit, sh.lmax, tr->bl);
     d_send_tree(s, tr->dist, sh.dmax, tr->bl);
 }
@@ -426,12 +426,12 @@ void d_send_symbols(ds_buf* s, const d_trees* tr, const d_sym* syms, size_t coun
             ds_code(s, tr->lit[sym.val]);
             continue;
         }
-        int li = d_code_index(d_len_base, 28, sym.len);
+        int li = d_code_index(len_base, 28, sym.len);
         ds_code(s, tr->lit[257 + li]);
-        if (d_len_extra[li]) ds_put(s, sym.len - static_cast<uint32_t>(d_len_base[li]), d_len_extra[li]);
-        int di = d_code_index(d_dist_base, 29, sym.val);
+        if (len_extra[li]) ds_put(s, sym.len - static_cast<uint32_t>(len_base[li]), len_extra[li]);
+        int di = d_code_index(dist_base, 29, sym.val);
         ds_code(s, tr->dist[di]);
-        if (d_dist_extra[di]) ds_put(s, sym.val - static_cast<uint32_t>(d_dist_base[di]), d_dist_extra[di]);
+        if (dist_extra[di]) ds_put(s, sym.val - static_cast<uint32_t>(dist_base[di]), dist_extra[di]);
     }
     ds_code(s, tr->lit[256]);
 }
@@ -484,12 +484,6 @@ d_tables* d_alloc_tables(size_t len) {
 }
 
 // ---------------------------------------------------------------- decoder
-
-constexpr const auto& base_len = deflate_tables::len_base;
-constexpr const auto& extra_bits = deflate_tables::len_extra;
-constexpr const auto& base_dist = deflate_tables::dist_base;
-constexpr const auto& dist_bits = deflate_tables::dist_extra;
-constexpr const auto& DECODE_ORDER = deflate_tables::code_length_order;
 
 // The cursor also carries the pending bits; error is sticky for the call.
 struct sx_in {
@@ -575,10 +569,10 @@ int inflate_block_body(sx_in* in, const sx_huff* lit, const sx_huff* dist, sx_ou
         }
         if (sym == 256) return 1;
         if (sym > 285) return 0;
-        size_t len = static_cast<size_t>(base_len[sym - 257] + in_bits(in, extra_bits[sym - 257]));
+        size_t len = static_cast<size_t>(len_base[sym - 257] + in_bits(in, len_extra[sym - 257]));
         int d = huff_decode(in, dist);
         if (in->error) return 0;
-        size_t distance = static_cast<size_t>(base_dist[d] + in_bits(in, dist_bits[d]));
+        size_t distance = static_cast<size_t>(dist_base[d] + in_bits(in, dist_extra[d]));
         if (in->error || distance > out->pos || len > out->cap - out->pos) return 0;
         for (size_t i = 0; i < len; i++, out->pos++) out->data[out->pos] = out->data[out->pos - distance];
     }
@@ -629,7 +623,7 @@ int inflate_block_dynamic(sx_in* in, sx_out* out) {
     int ncode = in_bits(in, 4) + 4;
     if (in->error || nlen > 286 || ndist > 30) return 0;
     int32_t cl_lens[19] = {};
-    for (int i = 0; i < ncode; i++) cl_lens[DECODE_ORDER[i]] = in_bits(in, 3);
+    for (int i = 0; i < ncode; i++) cl_lens[code_length_order[i]] = in_bits(in, 3);
     if (in->error) return 0;
     sx_huff cl;
     if (!huff_build(in, &cl, cl_lens, 19)) return 0;

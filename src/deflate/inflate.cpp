@@ -26,11 +26,11 @@ constexpr unsigned cl_root = 7;
 // The most bits one literal/length symbol and its distance can take.
 constexpr unsigned symbol_bits = 48;
 
-constexpr const auto& lens = deflate_tables::len_base;
-constexpr const auto& lext = deflate_tables::len_extra;
-constexpr const auto& dists = deflate_tables::dist_base;
-constexpr const auto& dext = deflate_tables::dist_extra;
-constexpr const auto& order = deflate_tables::code_length_order;
+using deflate_tables::code_length_order;
+using deflate_tables::dist_base;
+using deflate_tables::dist_extra;
+using deflate_tables::len_base;
+using deflate_tables::len_extra;
 
 // Why decoding stopped; the first reason found sticks.
 enum class stop : uint8_t { none, fault, full, short_input };
@@ -62,11 +62,11 @@ constexpr entry make_entry(kind k, unsigned value = 0, unsigned length = 0, unsi
 enum class alphabet : uint8_t { litlen, dist, lengths };
 
 constexpr entry symbol_entry(alphabet a, unsigned sym, unsigned length) {
-    if (a == alphabet::dist) return make_entry(kind::base, dists[sym], length, dext[sym]);
+    if (a == alphabet::dist) return make_entry(kind::base, dist_base[sym], length, dist_extra[sym]);
     if (a == alphabet::lengths || sym < 256) return make_entry(kind::literal, sym, length);
     if (sym == 256) return make_entry(kind::end, 0, length);
     if (sym > 285) return make_entry(kind::bad, 0, length);
-    return make_entry(kind::base, lens[sym - 257], length, lext[sym - 257]);
+    return make_entry(kind::base, len_base[sym - 257], length, len_extra[sym - 257]);
 }
 
 // A canonical code as counts per length and symbols in code order, plus a
@@ -327,7 +327,7 @@ stop dynamic(inf_state& s) {
     if (s.status != stop::none) return s.status;
     if (nlen > 286 || ndist > 30) return stop::fault;
     int16_t lengths[286 + 30] = {};
-    for (unsigned i = 0; i < ncode; i++) lengths[order[i]] = static_cast<int16_t>(bits(s, 3));
+    for (unsigned i = 0; i < ncode; i++) lengths[code_length_order[i]] = static_cast<int16_t>(bits(s, 3));
     if (s.status != stop::none) return s.status;
     cl_huffman cl;
     if (construct(cl, lengths, 19, alphabet::lengths) != 0) return stop::fault;

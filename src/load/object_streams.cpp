@@ -7,10 +7,11 @@
  * filter, data that does not inflate, a bad /N or /First) stays in the table
  * as an ordinary stream object.
  */
+#include "load/object_streams.h"
+
 #include <algorithm>
 #include <cstring>
 
-#include "load/object_streams.h"
 #include "load/stream_decode.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"

@@ -9,14 +9,14 @@
  * the whole chain unusable: a half-read chain could pick a stale definition
  * with confidence.
  */
-#include "load/xref_chain.h"
 
-#include "load/stream_decode.h"
+#include "load/xref_chain.h"
 
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
+#include "load/stream_decode.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 

@@ -46,13 +46,13 @@ static int32_t value_end(const char* d, int32_t len, int32_t i) {
 
 std::vector<dict_entry> dict_entries(const std::string& text) {
     std::vector<dict_entry> entries;
-    size_t open = text.find("<<");
-    if (open == std::string::npos) return entries;
     const char* d = text.data();
     int32_t len = static_cast<int32_t>(text.size());
-    int32_t i = static_cast<int32_t>(open) + 2;
+    const void* open = memmem(d, text.size(), "<<", 2);
+    if (!open) return entries;
+    int32_t i = static_cast<int32_t>(static_cast<const char*>(open) - d) + 2;
     while ((i = skip_space(d, len, i)) < len) {
-        if (text.compare(static_cast<size_t>(i), 2, ">>") == 0) break;
+        if (i + 1 < len && d[i] == '>' && d[i + 1] == '>') break;
         if (d[i] != '/') {
             i++;
             continue;
