@@ -283,8 +283,8 @@ struct analysed {
     std::vector<int32_t> refs(int32_t num) const {
         return x.reach.ref_pages[static_cast<size_t>(objects.position(num))];
     }
-    // The objects after the shared ones in file order: the page-tree root (0
-    // for one the writer creates), then the other objects.
+    // The objects after the shared ones: the page-tree root (0 for one the
+    // writer creates), then the other objects in file order.
     std::vector<int32_t> others() const {
         std::vector<int32_t> v{x.order.root_old};
         v.insert(v.end(), x.order.other_objs.begin(), x.order.other_objs.end());

@@ -93,7 +93,7 @@ TEST(Users, CatalogEntriesFlagWhatTheyReach) {
     analysed a(b.build(1));
     EXPECT_EQ(a.users(10), USER_DOCUMENT);
     EXPECT_EQ(a.users(18), USER_DOCUMENT);
-    EXPECT_EQ(a.users(11), USER_DOCUMENT);
+    EXPECT_EQ(a.users(11), USER_DOCUMENT | USER_OPEN);
     EXPECT_EQ(a.users(19), USER_DOCUMENT);
     EXPECT_EQ(a.users(12), USER_OTHER);
     EXPECT_EQ(a.users(13), USER_OTHER);  // a repeated key is walked again
@@ -101,12 +101,14 @@ TEST(Users, CatalogEntriesFlagWhatTheyReach) {
     EXPECT_EQ(a.users(16), USER_OTHER);
     EXPECT_EQ(a.users(17), 0);  // behind a page: the walk stops there
     EXPECT_EQ(a.users(3), 0);
-    // Forms and actions are not the first page's; another catalog entry
-    // takes an object from the one later page that reaches it, not from the
-    // first page.
+    // Forms and actions are not the first page's: a widget on the first
+    // page and its appearance go before /E after the catalog, with the open
+    // action; another catalog entry takes an object from the one later page
+    // that reaches it, not from the first page.
+    EXPECT_EQ(a.x.order.open_objs, (ints{10, 11, 18}));
     EXPECT_EQ(a.x.order.page_groups[0], (ints{3, 15}));
     EXPECT_EQ(a.x.order.page_groups[1], (ints{4, 17}));
-    EXPECT_EQ(a.others(), (ints{2, 10, 11, 12, 13, 14, 16, 18, 19, 20}));
+    EXPECT_EQ(a.others(), (ints{2, 12, 13, 14, 16, 19, 20}));
     expect_distinct_numbers(a);
 }
 

@@ -12,6 +12,7 @@
 #include "fixtures.h"
 #include "morvel.h"
 #include "test_util.h"
+#include "analyze/page_nodes.h"
 #include "write/file_image.h"
 #include "write/hints.h"
 
@@ -143,6 +144,128 @@ TEST(FileImage, OutputsOfTwoGibibytesAreRefused) {
     file_image image;
     status s = lay_out_file(a.tree, a.order, slots, extras, front, image);
     EXPECT_EQ(testutil::message_of(s, in.c_str()), "linearized output of '" + in + "' would exceed 2 GiB");
+}
+
+}  // namespace
+
+namespace {
+
+// Offset of the object whose text (after its header) starts with marker...
+// anywhere in its first line: the first header before the marker.
+long object_holding(const std::string& file, const std::string& marker) {
+    size_t m = file.find(marker);
+    if (m == std::string::npos) return -1;
+    size_t h = file.rfind(" 0 obj\n", m);
+    if (h == std::string::npos) return -1;
+    size_t start = file.rfind('\n', h);
+    return start == std::string::npos ? 0 : static_cast<long>(start + 1);
+}
+
+bool qpdf_silent(const std::string& path) {
+    if (!testutil::have_tool("qpdf")) return true;
+    std::string report;
+    testutil::run("qpdf --check-linearization " + path + " 2>&1", &report);
+    return report == path + ": no linearization errors\n";
+}
+
+// A form: page 1 (object 3) takes its resources from the form's /DR (object
+// 11) and shows field widget 20; page 5 (object 7) shows widget 21 and uses
+// the font 10 of /DR too.
+std::string form_pdf() {
+    pdf_builder b;
+    b.add("<< /Type /Catalog /Pages 2 0 R /AcroForm 12 0 R >>", 1);
+    b.add("<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R 7 0 R] /Count 5 /MediaBox [0 0 200 200] >>", 2);
+    b.add("<< /Type /Page /Parent 2 0 R /Resources 11 0 R /Contents 13 0 R /Annots [20 0 R] >>", 3);
+    for (int n : {4, 5, 6}) b.add("<< /Type /Page /Parent 2 0 R >>", n);
+    b.add("<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 10 0 R >> >> /Annots [21 0 R] >>", 7);
+    b.add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Name /MarkerFont >>", 10);
+    b.add("<< /Font << /Helv 10 0 R >> /MarkerResources true >>", 11);
+    b.add("<< /Fields [20 0 R 21 0 R] /DR 11 0 R /DA (/Helv 0 Tf 0 g) /MarkerForm true >>", 12);
+    b.add_stream("", "BT /Helv 12 Tf 10 10 Td (one) Tj ET", 13);
+    b.add("<< /Type /Annot /Subtype /Widget /FT /Tx /T (first) /Rect [0 0 50 20] /P 3 0 R /MarkerFirst 1 >>", 20);
+    b.add("<< /Type /Annot /Subtype /Widget /FT /Tx /T (fifth) /Rect [0 0 50 20] /P 7 0 R /MarkerFifth 1 >>", 21);
+    return b.build(1);
+}
+
+TEST(FileImage, FirstPageCompleteBeforeE) {
+    scratch_dir dir;
+    optimized o = optimize_text(dir, form_pdf());
+    const std::string& f = o.bytes;
+    long e = value_after(f.substr(15, 256), "/E");
+    std::map<long, long> first = section_entries(f, 271);
+    auto in_first_part = [&](const std::string& marker) {
+        long at = object_holding(f, marker);
+        long num = object_at(f, at);
+        return at > 0 && at < e && first.count(num) && first[num] == at;
+    };
+    // The font and the resources page 1 shares with the form, the form
+    // itself and page 1's widget: all before /E, all in the first section.
+    for (const char* m : {"/MarkerFont", "/MarkerResources", "/MarkerForm", "/MarkerFirst"})
+        EXPECT_TRUE(in_first_part(m)) << m;
+    // The widget only page 5 shows is not needed to open the document.
+    EXPECT_GT(object_holding(f, "/MarkerFifth"), e);
+    // The form dictionary comes right after the catalog, before the hint stream.
+    long hint = value_after(f.substr(15, 256), "/H [");
+    EXPECT_LT(object_holding(f, "/MarkerForm"), hint);
+    EXPECT_TRUE(qpdf_silent(o.out));
+}
+
+TEST(FileImage, BalancedTreeForAFlatInput) {
+    const int pages = 10000;
+    pdf_builder b;
+    std::string kids;
+    for (int i = 0; i < pages; i++) kids += std::to_string(3 + i) + " 0 R ";
+    b.add("<< /Type /Catalog /Pages 2 0 R >>", 1);
+    b.add("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) +
+              " /MediaBox [0 0 300 400] /Rotate 90 /Resources << /Font << /F1 " + std::to_string(3 + pages) +
+              " 0 R >> >> >>",
+          2);
+    for (int i = 0; i < pages; i++) b.add("<< /Type /Page /Parent 2 0 R >>", 3 + i);
+    b.add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>", 3 + pages);
+    scratch_dir dir;
+    optimized o = optimize_text(dir, b.build(1));
+    const std::string& f = o.bytes;
+
+    // Every page keeps what it inherited and names a parent; nodes hold at
+    // most PAGE_FANOUT children.
+    std::map<long, std::string> dicts;  // number -> text of every object
+    static const std::regex obj("(\\d+) 0 obj\\n(<<[^\\n]*>>)\\nendobj");
+    for (auto it = std::sregex_iterator(f.begin(), f.end(), obj); it != std::sregex_iterator(); ++it)
+        dicts[std::stol((*it)[1])] = (*it)[2];
+    int seen_pages = 0;
+    std::map<long, long> parent;
+    for (const auto& [num, text] : dicts) {
+        long p = value_after(text, "/Parent");
+        if (text.find("/Type /Page ") != std::string::npos || text.rfind("<< /Type /Page /", 0) == 0) {
+            seen_pages++;
+            EXPECT_NE(text.find("/MediaBox [0 0 300 400]"), std::string::npos) << text;
+            EXPECT_NE(text.find("/Rotate 90"), std::string::npos) << text;
+            EXPECT_NE(text.find("/Resources << /Font << /F1 "), std::string::npos) << text;
+        } else if (text.find("/Type /Pages") != std::string::npos) {
+            size_t open = text.find('['), close = text.find(']');
+            long kids_n = 0;
+            for (size_t i = open; i < close; i++) kids_n += text[i] == 'R';
+            EXPECT_LE(kids_n, PAGE_FANOUT) << text;
+        } else {
+            continue;
+        }
+        parent[num] = p;
+    }
+    EXPECT_EQ(seen_pages, pages);
+    // No page deeper than the fan-out implies: 8^5 >= 10000.
+    int deepest = 0;
+    for (const auto& [num, p] : parent) {
+        int depth = 0;
+        for (long at = num; parent.count(at) && parent[at] > 0 && depth < 100; at = parent[at]) depth++;
+        deepest = std::max(deepest, depth);
+    }
+    EXPECT_EQ(deepest, 5);
+    EXPECT_TRUE(qpdf_silent(o.out));
+    if (testutil::have_tool("qpdf")) {
+        std::string n;
+        testutil::run("qpdf --show-npages " + o.out, &n);
+        EXPECT_EQ(n, std::to_string(pages) + "\n");
+    }
 }
 
 }  // namespace

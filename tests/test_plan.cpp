@@ -34,16 +34,17 @@ std::string page(int32_t parent, const std::string& extra = "") {
     return "<</Type/Page/Parent " + std::to_string(parent) + " 0 R" + extra + ">>";
 }
 
-// The objects after the shared ones in file order: the page-tree root (0
-// for one the writer creates), then the other objects.
+// The objects after the shared ones: the page-tree root (0 for one the
+// writer creates), then the other objects in file order.
 ints others(const testutil::analysis& a) {
     ints v{a.order.root_old};
     v.insert(v.end(), a.order.other_objs.begin(), a.order.other_objs.end());
     return v;
 }
 
-// Each new number from 1 to K + 2 + F belongs to one record, except K, K + 2
-// and (without a catalog) K + 1; the writer's root may take one of them.
+// Each new number below M belongs to one record, one node of the output's
+// page tree or the form's fields array, except K, the hint stream's and
+// (without a catalog) K + 1.
 void expect_one_place_each(const obj_list& objects, const testutil::analysis& l) {
     std::map<int32_t, int32_t> owner;
     for (const pdf_obj& r : objects.items) {
@@ -51,12 +52,15 @@ void expect_one_place_each(const obj_list& objects, const testutil::analysis& l)
         if (n == 0) continue;
         EXPECT_TRUE(owner.emplace(n, r.num).second) << "number " << n << " twice";
     }
-    if (l.order.root_old == 0) {
-        EXPECT_TRUE(owner.emplace(l.order.root_num, 0).second);
+    for (int32_t i = l.order.root_old == 0 ? 0 : 1; i < static_cast<int32_t>(l.order.tree.nodes.size()); i++) {
+        EXPECT_TRUE(owner.emplace(l.order.node_num(i), -1 - i).second) << "node " << i;
     }
-    int32_t top = l.order.lin_num + 2 + static_cast<int32_t>(l.order.page_groups[0].size());
-    for (int32_t n = 1; n <= top; n++) {
-        if (n == l.order.lin_num || n == l.order.lin_num + 2 || (n == l.order.lin_num + 1 && l.tree.catalog < 0)) continue;
+    if (l.order.fields_num > 0) {
+        EXPECT_TRUE(owner.emplace(l.order.fields_num, 0).second);
+    }
+    for (int32_t n = 1; n < l.order.number_count(); n++) {
+        if (n == l.order.lin_dict_num() || n == l.order.hint_num() || (n == l.order.catalog_num() && l.tree.catalog < 0))
+            continue;
         EXPECT_EQ(owner.count(n), 1u) << "number " << n << " unused";
     }
 }
@@ -114,11 +118,16 @@ TEST(PageTree, WorkedExampleGroupsAndNumbers) {
     EXPECT_EQ(l.order.shared_objs, (ints{7}));
     EXPECT_EQ(others(l), (ints{2, 10}));
     EXPECT_EQ(l.order.rest_objs, (ints{5, 6, 8, 9}));
-    EXPECT_EQ(l.order.lin_num, 8);
+    // The output's tree ends the objects before K: a node (7) over the
+    // first two pages, then the root (8), which holds it and the last page.
+    EXPECT_EQ(l.order.tree.nodes.size(), 2u);
+    EXPECT_EQ(l.order.node_num(1), 7);
+    EXPECT_EQ(l.order.root_num, 8);
+    EXPECT_EQ(l.order.lin_num, 9);
     EXPECT_EQ(l.order.max_num, 10);
     EXPECT_EQ(l.tree.catalog, 0);
     EXPECT_EQ(l.tree.root, 1);
-    EXPECT_EQ(l.order.new_num, (ints{0, 9, 6, 11, 12, 1, 2, 5, 3, 4, 7}));
+    EXPECT_EQ(l.order.new_num, (ints{0, 10, 8, 12, 13, 1, 2, 5, 3, 4, 6}));
 }
 
 TEST(Layout, WhoReachesAnObjectDecidesItsPlace) {
@@ -138,7 +147,7 @@ TEST(Layout, WhoReachesAnObjectDecidesItsPlace) {
     EXPECT_EQ(l.order.rest_objs, (ints{11, 12, 13, 14, 22, 24, 15}));
     EXPECT_EQ(l.order.new_num[22], 5);
     EXPECT_EQ(l.order.new_num[24], 6);
-    EXPECT_EQ(l.order.lin_num, 11);
+    EXPECT_EQ(l.order.lin_num, 12);  // 5 later-page objects, 1 shared, root and one node, 23
 }
 
 TEST(Layout, OnePageDocument) {
@@ -149,7 +158,7 @@ TEST(Layout, OnePageDocument) {
     EXPECT_TRUE(l.order.rest_objs.empty());
     EXPECT_TRUE(l.order.shared_objs.empty());
     EXPECT_EQ(others(l), (ints{2, 5}));
-    EXPECT_EQ(l.order.new_num, (ints{0, 4, 1, 6, 7, 2}));
+    EXPECT_EQ(l.order.new_num, (ints{0, 4, 2, 6, 7, 1}));  // the root just before K
 }
 
 TEST(Layout, UnusableRootsAndIntermediateNodes) {
@@ -228,8 +237,8 @@ TEST(OutlineRun, FollowsThePageTreeRoot) {
     EXPECT_EQ(a.x.order.page_groups[0], (ints{3, 10}));
     EXPECT_EQ(a.x.order.page_groups[1], ints{4});
     EXPECT_EQ(a.others(), (ints{2, 21, 20, 22, 23, 24}));
-    EXPECT_EQ(a.x.order.new_num[21], 3);
-    EXPECT_EQ(a.x.order.lin_num, 8);
+    EXPECT_EQ(a.x.order.new_num[21], 2);  // after the second page; the page tree comes last
+    EXPECT_EQ(a.x.order.lin_num, 9);
     expect_distinct_numbers(a);
 }
 
@@ -239,9 +248,9 @@ TEST(OutlineRun, JoinsTheFirstPageWhenShownFirst) {
     EXPECT_TRUE(a.x.order.outlines_first);
     EXPECT_EQ(a.x.order.page_groups[0], (ints{3, 10, 21, 20, 22, 23}));
     EXPECT_EQ(a.others(), (ints{2, 24}));
-    EXPECT_EQ(a.x.order.lin_num, 4);
-    EXPECT_EQ(a.x.order.new_num[21], 4 + 3 + 2);
-    EXPECT_EQ(a.x.order.new_num[23], 4 + 3 + 5);
+    EXPECT_EQ(a.x.order.lin_num, 5);
+    EXPECT_EQ(a.x.order.new_num[21], 5 + 3 + 2);
+    EXPECT_EQ(a.x.order.new_num[23], 5 + 3 + 5);
     expect_distinct_numbers(a);
 }
 
@@ -269,7 +278,7 @@ TEST(Users, OutlineRootOutsideTheRun) {
     }
 }
 
-TEST(OutlineRun, AfterACreatedRoot) {
+TEST(OutlineRun, BeforeACreatedRoot) {
     pdf_builder b;
     b.add("<</Type/Catalog/Pages 3 0 R/Outlines 21 0 R>>", 1);
     b.add("<</Type/Page/Contents 10 0 R>>", 3);
@@ -278,8 +287,8 @@ TEST(OutlineRun, AfterACreatedRoot) {
     b.add("<</Title(a)/Parent 21 0 R>>", 22);
     analysed a(b.build(1));
     EXPECT_EQ(a.others(), (ints{0, 21, 22}));
-    EXPECT_EQ(a.x.order.root_num, 1);
-    EXPECT_EQ(a.x.order.new_num[21], 2);
+    EXPECT_EQ(a.x.order.new_num[21], 1);  // the run first, the created root last
+    EXPECT_EQ(a.x.order.root_num, 3);
 }
 
 TEST(Users, LongOutlineChainsNeedNoDepthLimit) {

@@ -1,5 +1,5 @@
 // Serialisation of every kind of object, on hand-made object tables: the
-// flat page tree, the catalog, inherited page attributes, stream lengths,
+// new page tree, the catalog, inherited page attributes, stream lengths,
 // created catalogs and roots.
 #include <gtest/gtest.h>
 
@@ -63,7 +63,7 @@ table_doc inherited_doc() {
     return d;
 }
 
-TEST(Serialize, CatalogKeepsEntriesAndNamesTheFlatRoot) {
+TEST(Serialize, CatalogKeepsEntriesAndNamesTheNewRoot) {
     table_doc d = inherited_doc();
     ASSERT_TRUE(d.analyze());
     auto slots = d.serialize();
@@ -72,19 +72,22 @@ TEST(Serialize, CatalogKeepsEntriesAndNamesTheFlatRoot) {
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(k) + 1]),
               obj(k + 1, "<< /Type /Catalog /Pages " + ref(d.nn(2)) + " /Outlines " + ref(d.nn(9)) +
                              " /PageLabels << /Nums [0 << /S /D >>] >> >>"));
+    // The root holds a new node over the first page, and the last page.
+    int32_t node = d.an.order.node_num(1);
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(d.nn(2))]),
-              obj(d.nn(2), "<< /Type /Pages /Kids [ " + ref(d.nn(3)) + " " + ref(d.nn(6)) +
-                               " ] /Count 2 >>"));
-    EXPECT_EQ(d.nn(5), 0);  // the intermediate node is gone
+              obj(d.nn(2), "<< /Type /Pages /Kids [ " + ref(node) + " " + ref(d.nn(6)) + " ] /Count 2 >>"));
+    EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(node)]),
+              obj(node, "<< /Type /Pages /Kids [ " + ref(d.nn(3)) + " ] /Count 1 /Parent " + ref(d.nn(2)) + " >>"));
+    EXPECT_EQ(d.nn(5), 0);  // the input's intermediate node is gone
 }
 
-TEST(Serialize, PagesReceiveInheritedAttributesAndTheRootAsParent) {
+TEST(Serialize, PagesReceiveInheritedAttributesAndTheirNewParent) {
     table_doc d = inherited_doc();
     ASSERT_TRUE(d.analyze());
     auto slots = d.serialize();
     std::string root = ref(d.nn(2));
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(d.nn(3))]),
-              obj(d.nn(3), "<< /Type /Page /Parent " + root + " /Contents " + ref(d.nn(4)) +
+              obj(d.nn(3), "<< /Type /Page /Parent " + ref(d.an.order.node_num(1)) + " /Contents " + ref(d.nn(4)) +
                                "  /Resources << /Font << /F1 " + ref(d.nn(7)) +
                                " >> >> /MediaBox [0 0 612 792] /Rotate 90 >>"));
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(d.nn(6))]),
@@ -121,9 +124,11 @@ TEST(Serialize, MissingCatalogAndRootAreCreated) {
     int32_t root = d.an.order.root_num;
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(k) + 1]),
               obj(k + 1, "<< /Type /Catalog /Pages " + ref(root) + " >>"));
+    int32_t node = d.an.order.node_num(1);
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(root)]),
-              obj(root, "<< /Type /Pages /Kids [ " + ref(d.nn(1)) + " " + ref(d.nn(2)) +
-                            " ] /Count 2 >>"));
+              obj(root, "<< /Type /Pages /Kids [ " + ref(node) + " " + ref(d.nn(2)) + " ] /Count 2 >>"));
+    EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(node)]),
+              obj(node, "<< /Type /Pages /Kids [ " + ref(d.nn(1)) + " ] /Count 1 /Parent " + ref(root) + " >>"));
     // Pages without /Parent are given one (and nothing else: they inherit nothing).
     EXPECT_EQ(slot_bytes(slots[static_cast<size_t>(d.nn(2))]),
               obj(d.nn(2), "<< /Type /Page /MediaBox [0 0 20 20]  /Parent " + ref(root) + " >>"));

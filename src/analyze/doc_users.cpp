@@ -7,6 +7,7 @@
  */
 #include "analyze/doc_users.h"
 
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -64,6 +65,43 @@ struct user_walk {
     }
 };
 
+// Marks the record num as needed to open the document.
+void mark_open(user_walk& walk, int32_t num) {
+    int32_t pos = walk.objects.position(num);
+    if (pos >= 0) walk.users[static_cast<size_t>(pos)] = static_cast<uint8_t>(walk.users[static_cast<size_t>(pos)] | USER_OPEN);
+}
+
+// The references among the values of a dictionary's keys, or the
+// dictionary's own entries when it is given by reference: what the form
+// dictionary's /DR and /DA are, what the /Threads array lists.
+void mark_open_values(user_walk& walk, const char* v, int32_t v_len, std::initializer_list<const char*> keys) {
+    for (const char* key : keys) {
+        int32_t num = 0;
+        if (key_reference(v, v_len, key, &num) >= 0) mark_open(walk, num);
+    }
+}
+
+// The part of the document-level objects that opening it needs.
+void open_objects(user_walk& walk, const std::string& key, const char* v, int32_t v_len) {
+    bool form = key == "AcroForm", threads = key == "Threads";
+    if (!form && !threads && key != "OpenAction" && key != "ViewerPreferences" && key != "PageMode") return;
+    int32_t num = 0, gen = 0;
+    const pdf_obj* target = nullptr;
+    if (reference_at(v, v_len, 0, &num, &gen) >= 0) {
+        mark_open(walk, num);
+        target = walk.objects.find(num);
+        if (!target || !target->has_body()) return;
+        v = target->body.data();
+        v_len = target->body_len();
+    }
+    if (form) mark_open_values(walk, v, v_len, {"DR", "DA"});
+    if (threads) {
+        std::vector<int32_t> listed;
+        collect_references(v, v_len, listed, static_cast<size_t>(v_len));
+        for (int32_t n : listed) mark_open(walk, n);
+    }
+}
+
 void catalog_users(user_walk& walk, int32_t catalog, doc_users& out) {
     if (catalog < 0) return;
     const std::string& body = walk.objects.items[static_cast<size_t>(catalog)].body;
@@ -80,10 +118,15 @@ void catalog_users(user_walk& walk, int32_t catalog, doc_users& out) {
             seen_mode = true;
             out.use_outlines = std::string_view(v, static_cast<size_t>(v_len)) == "/UseOutlines";
         }
+        if (e.key == "AcroForm" && out.form == 0) {
+            int32_t num = 0, gen = 0;
+            if (reference_at(v, v_len, 0, &num, &gen) >= 0) out.form = num;
+        }
         if (e.key == "Pages") continue;
         std::vector<int32_t> nums;
         collect_references(v, v_len, nums, static_cast<size_t>(v_len));
         walk.run(nums, entry_user(e.key));
+        open_objects(walk, e.key, v, v_len);
     }
 }
 

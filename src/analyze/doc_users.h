@@ -16,12 +16,17 @@
 
 // /Outlines; /AcroForm, /OpenAction, /ViewerPreferences, /Threads and
 // /PageMode; any other catalog key but /Pages, and /Info; a page's /Thumb.
-enum : uint8_t { USER_OUTLINES = 1, USER_DOCUMENT = 2, USER_OTHER = 4, USER_THUMBNAIL = 8 };
+// USER_OPEN marks what a viewer needs to open the document (ISO 32000-1,
+// F.3.4): the indirect values of /ViewerPreferences, /PageMode and
+// /OpenAction, the /AcroForm dictionary with its /DR and /DA, and the
+// /Threads array with the thread dictionaries it lists.
+enum : uint8_t { USER_OUTLINES = 1, USER_DOCUMENT = 2, USER_OTHER = 4, USER_THUMBNAIL = 8, USER_OPEN = 16 };
 
 struct doc_users {
     std::vector<uint8_t> users;  // by table position: USER_* bits
     int32_t outline_root = 0;    // object the catalog's first /Outlines names; 0 when none
     bool use_outlines = false;   // the catalog's first /PageMode is /UseOutlines
+    int32_t form = 0;            // the interactive form dictionary the first /AcroForm names; 0 when none
 
     uint8_t of(int32_t pos) const { return pos >= 0 && static_cast<size_t>(pos) < users.size() ? users[static_cast<size_t>(pos)] : 0; }
 };

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 
+#include "pdf/dict.h"
+
 namespace {
 
 // Records that have their place already: the catalog, the root and the pages.
@@ -20,24 +22,39 @@ std::vector<char> placed_records(const obj_list& objects, const page_tree& tree)
     return placed;
 }
 
-// The first match decides. The outline hierarchy is kept together; objects
-// of document-level entries (forms, open actions) are not needed to show any
-// page; what the first page reaches comes first in the file whoever else needs
-// it; an object another catalog entry, the trailer or a thumbnail also uses
-// is not one page's alone.
-void place(const pdf_obj& rec, const std::vector<int32_t>& r, uint8_t users, int32_t page_count, plan& out) {
-    if (users & USER_OUTLINES)
-        out.outline_run.push_back(rec.num);
-    else if (users & USER_DOCUMENT)
-        out.other_objs.push_back(rec.num);
-    else if (!r.empty() && r[0] == 0)
-        pg_push(out.page_groups[0], rec.num);
-    else if (r.size() == 1 && r[0] > 0 && r[0] < page_count && !(users & (USER_OTHER | USER_THUMBNAIL)))
+// The first match decides. What the first page reaches is written before
+// /E and listed in the first-page cross-reference section whoever else needs
+// it: in the first page's group, or right after the catalog when the
+// document-level walks reach it too (readers of linearized files count such
+// objects as the document's, not the page's). The outline hierarchy is kept
+// together where it can be; what opening the document needs follows the
+// catalog; an object another catalog entry, the trailer or a thumbnail also
+// uses is not one page's alone, and document-level objects that later pages
+// reach stay with the other objects.
+void place(const pdf_obj& rec, const std::vector<int32_t>& r, uint8_t users, bool use_outlines, int32_t page_count,
+           plan& out) {
+    bool first = !r.empty() && r[0] == 0;
+    if (users & USER_OUTLINES) {
+        if (first && !use_outlines) {
+            out.open_objs.push_back(rec.num);
+            out.outline_elsewhere++;
+        } else {
+            out.outline_run.push_back(rec.num);
+        }
+    } else if (first) {
+        if (users & USER_DOCUMENT)
+            out.open_objs.push_back(rec.num);
+        else
+            pg_push(out.page_groups[0], rec.num);
+    } else if (users & USER_OPEN) {
+        out.open_objs.push_back(rec.num);
+    } else if (r.size() == 1 && r[0] > 0 && r[0] < page_count && !(users & (USER_OTHER | USER_THUMBNAIL | USER_DOCUMENT))) {
         pg_push(out.page_groups[static_cast<size_t>(r[0])], rec.num);
-    else if (r.size() > 1)
+    } else if (r.size() > 1 && !(users & USER_DOCUMENT)) {
         out.shared_objs.push_back(rec.num);
-    else
+    } else {
         out.other_objs.push_back(rec.num);
+    }
 }
 
 // The root leads the run. A viewer that opens with the outline panel needs
@@ -55,6 +72,14 @@ void place_outline_run(bool use_outlines, plan& out) {
     }
 }
 
+// Whether the form dictionary num is a record whose /Fields is an array written inline.
+bool has_inline_fields(const obj_list& objects, int32_t num) {
+    const pdf_obj* rec = num > 0 ? objects.find(num) : nullptr;
+    if (!rec || !rec->has_body() || rec->has_stream || rec->type != TYPE_NONE) return false;
+    int32_t v = key_value(rec->body.data(), rec->body_len(), "Fields");
+    return v >= 0 && v < rec->body_len() && rec->body[static_cast<size_t>(v)] == '[';
+}
+
 void classify_objects(const document& doc, const page_tree& tree, const attribution& pages, const doc_users& users,
                       plan& out) {
     const obj_list& objects = doc.objects;
@@ -68,11 +93,11 @@ void classify_objects(const document& doc, const page_tree& tree, const attribut
     for (size_t i = 0; i < objects.items.size(); i++) {
         const pdf_obj& rec = objects.items[i];
         int32_t pos = static_cast<int32_t>(i);
-        // Intermediate Pages nodes disappear: the writer flattens the tree
-        // into the root. A second record with a number already used (the
+        // The input's intermediate Pages nodes disappear: the output has a
+        // tree of its own. A second record with a number already used (the
         // loader leaves none) is never written either.
         if (placed[i] || tree.type_of(objects, pos) == TYPE_PAGES || objects.position(rec.num) != pos) continue;
-        place(rec, pages.ref_pages[i], users.of(pos), page_count, out);
+        place(rec, pages.ref_pages[i], users.of(pos), users.use_outlines, page_count, out);
     }
     place_outline_run(users.use_outlines, out);
 
@@ -94,13 +119,24 @@ status make_plan(const document& doc, const page_tree& tree, const attribution& 
     int32_t counter = 1;
     for (int32_t x : out.rest_objs) out.new_num[static_cast<size_t>(x)] = counter++;
     for (int32_t x : out.shared_objs) out.new_num[static_cast<size_t>(x)] = counter++;
-    out.root_num = counter++;
-    if (out.root_old > 0) out.new_num[static_cast<size_t>(out.root_old)] = out.root_num;
+    if (has_inline_fields(doc.objects, users.form)) {
+        out.form_old = users.form;
+        out.fields_num = counter++;
+    }
     for (int32_t x : out.other_objs) out.new_num[static_cast<size_t>(x)] = counter++;
+    // The page tree last, deepest nodes first and the root at K - 1: the
+    // nodes a viewer reads at open time end where the main cross-reference
+    // section, which it reads anyway, begins.
+    out.tree = build_page_nodes(static_cast<int32_t>(tree.page_list.size()), PAGE_FANOUT);
+    counter += static_cast<int32_t>(out.tree.nodes.size());
+    out.root_num = counter - 1;
+    if (out.root_old > 0) out.new_num[static_cast<size_t>(out.root_old)] = out.root_num;
     out.lin_num = counter;
     if (tree.catalog >= 0) out.new_num[static_cast<size_t>(doc.objects.items[static_cast<size_t>(tree.catalog)].num)] = counter + 1;
+    for (size_t i = 0; i < out.open_objs.size(); i++)
+        out.new_num[static_cast<size_t>(out.open_objs[i])] = out.first_open_num() + static_cast<int32_t>(i);
     const page_group& first = out.page_groups[0];
     for (size_t i = 0; i < first.size(); i++)
-        out.new_num[static_cast<size_t>(first[i])] = counter + 3 + static_cast<int32_t>(i);
+        out.new_num[static_cast<size_t>(first[i])] = out.first_page_num() + static_cast<int32_t>(i);
     return {};
 }

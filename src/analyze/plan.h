@@ -1,14 +1,15 @@
 /*
  * The order and the new numbers of the output.
  *
- * A linearized file holds the first page's objects first, then the other
+ * A linearized file (ISO 32000-1, F.3) holds the catalog and what opening
+ * the document needs first, then the first page's objects, then the other
  * pages' objects page by page, then objects several later pages share, then
- * the page-tree root and everything no page reaches. The objects after the
- * first page take the numbers from 1 in that order; the linearization
- * dictionary, the catalog, the hint stream and the first page's objects
- * take the highest ones, so that each cross-reference section covers one
- * range. File order is therefore number order: K + 3 to M - 1, then 1 to
- * K - 1, after the three fixed objects K, K + 1 and K + 2.
+ * the page tree and everything no page reaches. The objects after the first
+ * page take the numbers from 1 in that order; the linearization dictionary,
+ * the catalog, the objects needed at opening, the hint stream and the first
+ * page's objects take the highest ones, so that each cross-reference
+ * section covers one range. File order is therefore number order: K to
+ * M - 1, then 1 to K - 1.
  */
 #ifndef MORVEL_ANALYZE_PLAN_H
 #define MORVEL_ANALYZE_PLAN_H
@@ -18,6 +19,7 @@
 
 #include "analyze/attribution.h"
 #include "analyze/doc_users.h"
+#include "analyze/page_nodes.h"
 #include "analyze/page_tree.h"
 #include "base/status.h"
 #include "load/document.h"
@@ -27,6 +29,8 @@ using page_group = std::vector<int32_t>;
 inline void pg_push(page_group& g, int32_t value) { g.push_back(value); }
 
 struct plan {
+    // What a viewer needs to open the document, right after the catalog.
+    std::vector<int32_t> open_objs;
     // Entry k: page k's object number, then the objects only page k reaches
     // (entry 0: every object the first page reaches, then the outline run
     // when it travels with the first page), in table order.
@@ -34,16 +38,26 @@ struct plan {
     std::vector<int32_t> rest_objs;    // entries 1.. of page_groups, concatenated
     std::vector<int32_t> shared_objs;  // reached by two or more later pages
     // Old number of the page-tree root the output keeps; 0 when the writer
-    // creates one. It comes right after the shared objects.
+    // creates one. The output's page tree ends the objects after the shared
+    // ones, its root last (K - 1).
     int32_t root_old = 0;
-    // After the root: the outline run (unless it travels with the first
-    // page), then the objects no page reaches.
+    page_nodes tree;
+    // The interactive form dictionary, when it holds its /Fields array
+    // inline: the array is written as an object of its own right after the
+    // shared objects (it is the field hierarchy's, not needed to open the
+    // document), so that the dictionary that opening needs stays small.
+    int32_t form_old = 0;
+    int32_t fields_num = 0;
+    // After the fields: the outline run (unless it travels with the first
+    // page), then the objects no page reaches, then the page tree.
     std::vector<int32_t> other_objs;
     // The objects of the outline hierarchy, in file order, its root first
     // when the root is among them.
     std::vector<int32_t> outline_run;
     int32_t outline_root = 0;  // as doc_users found it
     bool outlines_first = false;
+    // Objects of the hierarchy that went before /E with the first page's.
+    int32_t outline_elsewhere = 0;
 
     std::vector<int32_t> new_num;  // by old number; 0 = not written
     int32_t max_num = 0;           // largest old number
@@ -52,10 +66,15 @@ struct plan {
 
     int32_t lin_dict_num() const { return lin_num; }
     int32_t catalog_num() const { return lin_num + 1; }
-    int32_t hint_num() const { return lin_num + 2; }
-    int32_t first_page_num() const { return lin_num + 3; }
+    int32_t first_open_num() const { return lin_num + 2; }
+    int32_t hint_num() const { return lin_num + 2 + static_cast<int32_t>(open_objs.size()); }
+    int32_t first_page_num() const { return hint_num() + 1; }
     // M: one past the highest number, the /Size of the first-page trailer.
-    int32_t number_count() const { return lin_num + 3 + static_cast<int32_t>(page_groups[0].size()); }
+    int32_t number_count() const { return first_page_num() + static_cast<int32_t>(page_groups[0].size()); }
+    // The new number of node i of the output's page tree (0 is the root).
+    int32_t node_num(int32_t i) const { return root_num - i; }
+    // The new number of the node that holds page k.
+    int32_t parent_num(size_t k) const { return node_num(tree.page_parent[k]); }
     // The new number of an old one, 0 when it has none.
     int32_t number_of(int32_t old_num) const {
         return old_num >= 0 && old_num <= max_num ? new_num[static_cast<size_t>(old_num)] : 0;
@@ -66,6 +85,14 @@ struct plan {
         return outline_root > 0 && !outline_run.empty() && outline_run[0] == outline_root;
     }
 };
+
+// Visits the new numbers of the catalog and the objects opening the
+// document needs, in file order (between the first-page cross-reference
+// section and the hint stream).
+template <class Visit>
+void for_each_before_hints(const plan& order, Visit visit) {
+    for (int32_t n = order.catalog_num(); n < order.hint_num(); n++) visit(n);
+}
 
 // Visits the new numbers of the objects that follow the hint stream, in
 // file order: the first page's, then 1 to K - 1.

@@ -23,9 +23,13 @@ placement place_objects(const plan& order, const std::vector<out_slot>& slots, c
     int32_t k = order.lin_dict_num();
     p.offsets.assign(static_cast<size_t>(order.number_count()), 0);
     p.offsets[static_cast<size_t>(k)] = HEADER_LEN;
-    p.offsets[static_cast<size_t>(order.catalog_num())] = front.catalog_pos;
+    int64_t at = front.catalog_pos;
+    for_each_before_hints(order, [&](int32_t n) {
+        p.offsets[static_cast<size_t>(n)] = at;
+        at += static_cast<int64_t>(slots[static_cast<size_t>(n)].len());
+    });
     p.offsets[static_cast<size_t>(order.hint_num())] = front.hint_pos;
-    int64_t at = front.hint_pos + static_cast<int64_t>(slots[static_cast<size_t>(order.hint_num())].len());
+    at = front.hint_pos + static_cast<int64_t>(slots[static_cast<size_t>(order.hint_num())].len());
     for_each_after_hints(order, [&](int32_t n) {
         if (n == 1) p.first_end = at;
         p.offsets[static_cast<size_t>(n)] = at;
@@ -37,7 +41,7 @@ placement place_objects(const plan& order, const std::vector<out_slot>& slots, c
 }
 
 void gather_objects(const plan& order, const std::vector<out_slot>& slots, std::vector<iovec>& pieces) {
-    slots[static_cast<size_t>(order.catalog_num())].gather(pieces);
+    for_each_before_hints(order, [&](int32_t n) { slots[static_cast<size_t>(n)].gather(pieces); });
     slots[static_cast<size_t>(order.hint_num())].gather(pieces);
     for_each_after_hints(order, [&](int32_t n) { slots[static_cast<size_t>(n)].gather(pieces); });
 }
@@ -49,7 +53,8 @@ status place_front(const plan& order, const std::vector<out_slot>& slots, const 
     int32_t k = order.lin_dict_num(), m = order.number_count();
     front.catalog_pos = static_cast<int64_t>(first_page_trailer(k, m, 0, extras).size()) + 20 * int64_t{m - k} +
                         FIRST_SECTION_POS + EOF_LINE_LEN + static_cast<int64_t>(first_section_header(k, m).size());
-    int64_t hint_pos = front.catalog_pos + static_cast<int64_t>(slots[static_cast<size_t>(order.catalog_num())].len());
+    int64_t hint_pos = front.catalog_pos;
+    for_each_before_hints(order, [&](int32_t n) { hint_pos += static_cast<int64_t>(slots[static_cast<size_t>(n)].len()); });
     if (hint_pos > INT32_MAX) return failure(problem::output_too_large);
     front.hint_pos = static_cast<int32_t>(hint_pos);
     return {};

@@ -3,10 +3,10 @@
  * a byte is written.
  *
  * File order: header, linearization block (object K at 15), first-page
- * cross-reference section (at 271), catalog, hint stream, the first page's
- * objects, the other pages' objects, shared objects, the page-tree root and
- * every other object, the main cross-reference section and the final
- * trailer. The first-page section's length does not depend on the offsets
+ * cross-reference section (at 271), catalog, the objects opening the
+ * document needs, hint stream, the first page's objects, the other pages'
+ * objects, shared objects, the page tree and every other object, the main
+ * cross-reference section and the final trailer. The first-page section's length does not depend on the offsets
  * it holds (ten-digit fields), so the catalog's offset is known before
  * anything else is placed, and every later offset follows by running sums.
  */
@@ -25,8 +25,8 @@
 #include "write/serialize.h"
 #include "write/xref_sections.h"
 
-// Where the catalog and the hint stream stand: known from the catalog's
-// bytes alone, before the hint stream exists. Fails when the file would
+// Where the catalog and the hint stream stand: known from the bytes of the
+// catalog and of the objects opening needs, before the hint stream exists. Fails when the file would
 // reach 2 GiB.
 struct front_offsets {
     int64_t catalog_pos = 0;

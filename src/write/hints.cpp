@@ -178,7 +178,7 @@ void outline_table(bit_buf& b, const plan& order, const std::vector<out_slot>& s
     });
     put(b, root, 32);
     put(b, static_cast<uint32_t>(hint_pos) + before, 32);
-    put(b, static_cast<int64_t>(order.outline_run.size()), 32);
+    put(b, static_cast<int64_t>(order.outline_run.size()) + order.outline_elsewhere, 32);
     put(b, len.sum(order.outline_run), 32);
 }
 

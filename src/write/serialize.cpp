@@ -2,11 +2,11 @@
  * Object serialisation: the exact bytes of every renumbered object.
  *
  * Bodies go through the reference rewriter so that every reference names
- * the new numbers. A few objects are changed on the way: the page tree
- * becomes one flat node listing every page; the catalog points at that node;
- * pages receive the attributes they inherited from the nodes that are no
- * longer written and name the flat node as their parent; and a stream whose
- * /Length does not match its data gets the true length.
+ * the new numbers. A few objects are changed on the way: the page tree is
+ * replaced by the balanced tree of the plan; the catalog points at its
+ * root; pages receive the attributes they inherited from the nodes that are
+ * no longer written and name their new node as their parent; and a stream
+ * whose /Length does not match its data gets the true length.
  */
 #include "write/serialize.h"
 
@@ -134,12 +134,18 @@ void rebuild_page(std::string& text, const std::vector<std::pair<const char*, st
     text += " >>";
 }
 
-// The flat page list every page-tree node is written as.
-std::string flat_page_list(const page_tree& tree, const plan& order) {
+// The dictionary of node i of the output's page tree.
+std::string node_text(const page_tree& tree, const plan& order, int32_t i) {
+    const tree_node& node = order.tree.nodes[static_cast<size_t>(i)];
     out_buf t;
     buf_printf(t, "<< /Type /Pages /Kids [");
-    for (int32_t page : tree.page_list) buf_printf(t, " %d 0 R", order.new_num[static_cast<size_t>(page)]);
-    buf_printf(t, " ] /Count %d >>", static_cast<int32_t>(tree.page_list.size()));
+    for (const tree_kid& k : node.kids) {
+        int32_t n = k.is_page ? order.number_of(tree.page_list[static_cast<size_t>(k.index)]) : order.node_num(k.index);
+        buf_printf(t, " %d 0 R", n);
+    }
+    buf_printf(t, " ] /Count %d", node.count);
+    if (node.parent >= 0) buf_printf(t, " /Parent %d 0 R", order.node_num(node.parent));
+    buf_printf(t, " >>");
     return std::move(t.data);
 }
 
@@ -150,38 +156,64 @@ void append_rewritten(const pdf_obj& rec, std::vector<text_edit>& edits, const p
     out = std::move(text.data);
 }
 
+// By table position: the index of the page in the page list, or -1.
+std::vector<int32_t> pages_by_position(const obj_list& objects, const page_tree& tree) {
+    std::vector<int32_t> index(objects.items.size(), -1);
+    for (size_t k = 0; k < tree.page_list.size(); k++) {
+        int32_t pos = objects.position(tree.page_list[k]);
+        if (pos >= 0) index[static_cast<size_t>(pos)] = static_cast<int32_t>(k);
+    }
+    return index;
+}
+
 struct serializer {
     const obj_list& objects;
     const page_tree& tree;
     const plan& order;
     std::vector<out_slot>& slots;
     inheritance_cache inherited{objects};
-    std::string flat_list = flat_page_list(tree, order);
+    std::vector<int32_t> page_index = pages_by_position(objects, tree);
 
     void object(int32_t pos, const pdf_obj& rec, int32_t n);
     void body_text(int32_t pos, const pdf_obj& rec, std::string& out);
     void catalog_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
-    void page_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
+    void split_fields(const pdf_obj& rec, std::vector<text_edit>& edits);
+    void page_text(const pdf_obj& rec, int32_t page, std::vector<text_edit>& edits, std::string& out);
 };
 
 void serializer::body_text(int32_t pos, const pdf_obj& rec, std::string& out) {
     obj_type type = tree.type_of(objects, pos);
     if (type == TYPE_PAGES || pos == tree.root) {
-        out += flat_list;
+        out += node_text(tree, order, 0);
         return;
     }
     if (!rec.has_body()) return;
     std::vector<text_edit> edits;
     if (rec.has_stream && rec.stream) fix_stream_length(objects, rec, edits);
+    if (rec.num == order.form_old) split_fields(rec, edits);
     if (type == TYPE_PAGE)
-        page_text(rec, edits, out);
+        page_text(rec, page_index[static_cast<size_t>(pos)], edits, out);
     else if (type == TYPE_CATALOG)
         catalog_text(rec, edits, out);
     else
         append_rewritten(rec, edits, order, out);
 }
 
-// The catalog keeps every entry; its /Pages names the flat root, inserted
+// The form dictionary's inline /Fields array becomes an object of its own.
+void serializer::split_fields(const pdf_obj& rec, std::vector<text_edit>& edits) {
+    const char* b = rec.body.data();
+    int32_t len = rec.body_len();
+    int32_t v = key_value(b, len, "Fields");
+    int32_t end = balanced_end(b, len, v);
+    // "/Fields[" has no white space to keep the number from the name.
+    std::string ref = format_int(is_pdf_space(byte_at(b, v - 1)) ? "%lld 0 R" : " %lld 0 R", order.fields_num);
+    edits.push_back({v, end, ref});
+    slots[static_cast<size_t>(order.fields_num)].head = format_int("%lld 0 obj\n", order.fields_num) +
+                                                        rewritten(rec.body.substr(static_cast<size_t>(v), static_cast<size_t>(end - v)), order) +
+                                                        "\nendobj\n";
+}
+
+// The catalog keeps every entry; its /Pages names the new root, inserted
 // before the final ">>" when the catalog had none.
 void serializer::catalog_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out) {
     force_reference(rec, "Pages", order.root_num, edits);
@@ -193,16 +225,18 @@ void serializer::catalog_text(const pdf_obj& rec, std::vector<text_edit>& edits,
     if (close != std::string::npos && close >= from) out.insert(close, format_int(" /Pages %lld 0 R", order.root_num));
 }
 
-// A page names the flat root as its parent and carries what it inherited
-// from the nodes that are no longer written.
-void serializer::page_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out) {
-    force_reference(rec, "Parent", order.root_num, edits);
+// A page names its node as its parent and carries what it inherited from
+// the nodes that are no longer written. A page the tree does not list has
+// the root as its parent.
+void serializer::page_text(const pdf_obj& rec, int32_t page, std::vector<text_edit>& edits, std::string& out) {
+    int32_t parent = page >= 0 ? order.parent_num(static_cast<size_t>(page)) : order.root_num;
+    force_reference(rec, "Parent", parent, edits);
     bool has_parent = find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), "Parent") >= 0;
     auto attributes = inherited_attributes(inherited, rec, order);
     if (attributes.empty() && has_parent) return append_rewritten(rec, edits, order, out);
     std::string text;
     append_rewritten(rec, edits, order, text);
-    rebuild_page(text, attributes, !has_parent, order.root_num);
+    rebuild_page(text, attributes, !has_parent, parent);
     out += text;
 }
 
@@ -242,9 +276,9 @@ std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tr
         if (n <= 0 || static_cast<size_t>(n) >= slots.size()) continue;
         s.object(static_cast<int32_t>(i), objects.items[i], n);
     }
-    if (order.root_old == 0)
-        slots[static_cast<size_t>(order.root_num)].head =
-            format_int("%lld 0 obj\n", order.root_num) + s.flat_list + "\nendobj\n";
+    for (int32_t i = order.root_old == 0 ? 0 : 1; i < static_cast<int32_t>(order.tree.nodes.size()); i++)
+        slots[static_cast<size_t>(order.node_num(i))].head =
+            format_int("%lld 0 obj\n", order.node_num(i)) + node_text(tree, order, i) + "\nendobj\n";
     if (tree.catalog < 0)
         slots[static_cast<size_t>(order.catalog_num())].head =
             format_int("%lld 0 obj\n", order.catalog_num()) +
