@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <string>
@@ -197,16 +198,15 @@ class pdf_builder {
             out += std::to_string(num) + " 0 obj\n" + body + "\nendobj\n";
             if (num + 1 > size) size = num + 1;
         }
+        std::vector<size_t> at(static_cast<size_t>(size), SIZE_MAX);
+        for (const auto& [num, o] : offs) at[static_cast<size_t>(num)] = o;
         size_t xref = out.size();
         out += "xref\n0 " + std::to_string(size) + "\n0000000000 65535 f \n";
         for (int n = 1; n < size; n++) {
-            size_t off = 0;
-            bool found = false;
-            for (const auto& [num, o] : offs)
-                if (num == n) off = o, found = true;
+            bool found = at[static_cast<size_t>(n)] != SIZE_MAX;
             char line[32];
-            snprintf(line, sizeof line, "%010zu %05d %c \n", found ? off : 0, found ? 0 : 65535,
-                     found ? 'n' : 'f');
+            snprintf(line, sizeof line, "%010zu %05d %c \n", found ? at[static_cast<size_t>(n)] : 0,
+                     found ? 0 : 65535, found ? 'n' : 'f');
             out += line;
         }
         out += "trailer\n<< /Size " + std::to_string(size) + " /Root " + std::to_string(root) +

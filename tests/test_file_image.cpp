@@ -123,6 +123,23 @@ TEST(FileImage, TrailersCarryInfoAndId) {
     EXPECT_NE(o.bytes.find("\n" + info + " 0 obj\n<< /Title (Doc) >>"), std::string::npos);
 }
 
+TEST(FileImage, HeaderKeepsVersionsAbove14) {
+    // The output keeps the input's features, so it keeps the version that
+    // declares them; the header's length (and every offset) stays the same.
+    struct { std::string head, want; } cases[] = {
+        {"%PDF-1.7", "%PDF-1.7\n"}, {"%PDF-2.0", "%PDF-2.0\n"}, {"%PDF-1.3", "%PDF-1.4\n"},
+        {"%PDF-1.4", "%PDF-1.4\n"}, {"%PDF-1.10", "%PDF-1.4\n"}, {"%PDF-x.y", "%PDF-1.4\n"},
+        {"junk\n%PDF-1.6", "%PDF-1.6\n"},
+    };
+    for (const auto& c : cases) {
+        scratch_dir dir;
+        std::string pdf = testutil::simple_pdf(2);
+        optimized o = optimize_text(dir, c.head + pdf.substr(8));
+        EXPECT_EQ(o.bytes.substr(0, 9), c.want) << c.head;
+        EXPECT_EQ(o.bytes.substr(15, 20).find(" 0 obj"), 1u) << c.head;
+    }
+}
+
 TEST(FileImage, OutputsOfTwoGibibytesAreRefused) {
     // A stream claiming 2 GiB of data: the layout fails before any byte is
     // written, and the data itself is never touched.
@@ -142,7 +159,7 @@ TEST(FileImage, OutputsOfTwoGibibytesAreRefused) {
     ASSERT_TRUE(place_front(a.order, slots, extras, front).ok());
     ASSERT_TRUE(build_hint_stream(doc, a.reach, a.order, slots, front.hint_pos).ok());
     file_image image;
-    status s = lay_out_file(a.tree, a.order, slots, extras, front, image);
+    status s = lay_out_file(a.tree, a.order, slots, extras, front, doc.version, image);
     EXPECT_EQ(testutil::message_of(s, in.c_str()), "linearized output of '" + in + "' would exceed 2 GiB");
 }
 

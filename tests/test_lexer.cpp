@@ -72,7 +72,11 @@ TEST(Lexer, ParseIntAt) {
         {"  -12 0 R", 0, -12, 5},
         {"+5", 0, -1, 0},
         {"\x0b" "5", 0, -1, 0},
-        {"4294967297", 0, 1, 10},
+        {"4294967297", 0, -1, 0},  // does not fit: not a number, not 1
+        {"2147483647", 0, 2147483647, 10},
+        {"2147483648", 0, -1, 0},
+        {"-2147483648", 0, INT32_MIN, 11},
+        {"99999999999999999999999", 0, -1, 0},
         {"007", 0, 7, 3},
         {"1.5", 0, 1, 1},
         {"   ", 0, -1, 0},
@@ -105,6 +109,9 @@ TEST(Lexer, ParseObjHead) {
         {"5\x0b" "0\x0b" "obj", 0, 5, 0},  // vertical tab is locale space
         {"a 5 0 obj", 2, 5, 0},
         {"0 0 obj", 0, 0, 0},          // number 0 is returned; callers reject it
+        {"4294967297 0 obj", -1, 0, 0},  // too large for a number: no header
+        {"1 4294967296 obj", -1, 0, 0},
+        {"0000000000002 0 obj", 0, 2, 0},
     };
     for (auto& c : cases) {
         int32_t pos = static_cast<int32_t>(c.text.rfind("obj"));

@@ -63,7 +63,8 @@ TEST(Refs, TokenizerTable) {
         {"5 0 R1 0 R", {1}, "5 0 Rnull"},         // R followed by a digit ends no reference
         {"5\x0B" "0 R", {}, "5\x0B" "0 R"},       // a control byte is no separator
         {std::string("5\0" "0 R", 5), {5}, "50 0 R"},  // NUL is white space
-        {"2147483648 0 R", {}, "null"},           // wraps to a negative number
+        {"2147483648 0 R", {}, "null"},           // does not fit: names no object
+        {"4294967297 0 R", {}, "null"},           // and never wraps to 1
     };
     for (const auto& c : cases) {
         EXPECT_EQ(collect(c.text), c.refs) << c.text;

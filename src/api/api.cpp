@@ -53,7 +53,7 @@ static status optimize(const char* input_path, const char* output_path) {
     if (status s = place_front(order, slots, extras, front); !s.ok()) return s;
     if (status s = build_hint_stream(doc, reach, order, slots, front.hint_pos); !s.ok()) return s;
     file_image image;
-    if (status s = lay_out_file(tree, order, slots, extras, front, image); !s.ok()) return s;
+    if (status s = lay_out_file(tree, order, slots, extras, front, doc.version, image); !s.ok()) return s;
 
     return write_output_file(output_path, image.pieces);
 }

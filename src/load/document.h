@@ -79,6 +79,7 @@ struct document {
     // kept (file order) for the chain and the trailer entries they carry.
     std::vector<pdf_obj> xref_streams;
     trailer_facts trailer;
+    std::string version;  // "d.d" of the header line, empty when unreadable
 };
 
 #endif

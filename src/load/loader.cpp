@@ -7,6 +7,7 @@
 
 #include "load/duplicates.h"
 #include "load/encryption.h"
+#include "load/file_header.h"
 #include "load/object_scan.h"
 #include "load/object_streams.h"
 #include "load/stream_lengths.h"
@@ -23,5 +24,6 @@ status load_document(document& doc) {
     fix_referenced_lengths(doc.input, doc.objects);
     if (doc.objects.items.empty()) return failure(problem::no_objects);
     doc.trailer = find_trailer_facts(doc.input, doc.xref_streams);
+    doc.version = header_version(doc.input);
     return {};
 }

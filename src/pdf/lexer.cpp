@@ -5,6 +5,7 @@
  */
 #include "pdf/lexer.h"
 
+#include <algorithm>
 #include <cstring>
 
 int kw_at(const char* text, int32_t pos, int32_t len, const char* kw) {
@@ -62,21 +63,25 @@ int32_t parse_int_at(const char* text, int32_t end, int32_t* cursor) {
         neg = true;
         if (++i >= end) return -1;
     }
-    uint32_t value = 0;
+    // Saturates past 32 bits, so the test below sees any overflow.
+    int64_t value = 0;
     int32_t first = i;
     while (i < end && is_digit(byte_at(text, i))) {
-        value = value * 10u + static_cast<uint32_t>(text[i] - '0');
+        value = std::min<int64_t>(value * 10 + (text[i] - '0'), INT64_C(1) << 32);
         i++;
     }
-    if (i == first) return -1;
+    if (i == first || value > (neg ? INT64_C(1) << 31 : INT32_MAX)) return -1;
     *cursor = i;
-    return static_cast<int32_t>(neg ? 0u - value : value);
+    return static_cast<int32_t>(neg ? -value : value);
 }
 
-// Decimal value of the digits text[from..to], wrapping at 32 bits.
+// Decimal value of the digits text[from..to], or -1 when it does not fit.
 static int32_t digits_value(const char* text, int32_t from, int32_t to) {
-    uint32_t v = 0;
-    for (int32_t k = from; k <= to; k++) v = v * 10u + static_cast<uint32_t>(text[k] - '0');
+    int64_t v = 0;
+    for (int32_t k = from; k <= to; k++) {
+        v = v * 10 + (text[k] - '0');
+        if (v > INT32_MAX) return -1;
+    }
     return static_cast<int32_t>(v);
 }
 
@@ -100,8 +105,11 @@ int32_t parse_obj_head(const char* text, int32_t obj_pos, int32_t* num, int32_t*
     while (i >= 0 && is_digit(byte_at(text, i))) i--;
     int32_t num_start = i + 1;
 
-    *num = digits_value(text, num_start, num_end);
-    *gen = digits_value(text, gen_start, gen_end);
+    int32_t n = digits_value(text, num_start, num_end);
+    int32_t g = digits_value(text, gen_start, gen_end);
+    if (n < 0 || g < 0) return -1;
+    *num = n;
+    *gen = g;
     return num_start;
 }
 
@@ -118,15 +126,22 @@ int32_t number_token_end(const char* text, int32_t len, int32_t pos) {
     return digit ? j : -1;
 }
 
+// Value of the digit run at *i, advancing past it; -1 when it does not fit.
+static int32_t digit_run(const char* text, int32_t len, int32_t* i) {
+    int32_t from = *i;
+    while (*i < len && is_digit(byte_at(text, *i))) (*i)++;
+    return digits_value(text, from, *i - 1);
+}
+
 int32_t reference_at(const char* text, int32_t len, int32_t pos, int32_t* num, int32_t* gen) {
     if (pos < 0 || pos >= len || !is_digit(byte_at(text, pos))) return -1;
-    int32_t cursor = pos;
-    int32_t a = parse_int_at(text, len, &cursor);
-    // The digits end at cursor; a generation must follow after white space,
-    // so a non-digit must come after the skip.
-    int32_t i = skip_space(text, len, cursor);
+    int32_t i = pos;
+    int32_t a = digit_run(text, len, &i);
+    // A generation must follow after white space, so a non-digit must come
+    // after the skip.
+    i = skip_space(text, len, i);
     if (i >= len || !is_digit(byte_at(text, i))) return -1;
-    int32_t g = parse_int_at(text, len, &i);
+    int32_t g = digit_run(text, len, &i);
     i = skip_space(text, len, i);
     if (i >= len || text[i] != 'R') return -1;
     if (i + 1 < len && is_alnum(byte_at(text, i + 1))) return -1;

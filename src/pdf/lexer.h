@@ -32,12 +32,14 @@ int32_t find_kw(const char* text, int32_t len, int32_t start, const char* kw);
 int32_t find_name(const char* text, int32_t len, int32_t start, int32_t end, const char* name);
 
 // Skips PDF white space from *cursor and reads an optionally negative decimal
-// integer (32-bit wrap-around) ending before end. On success advances *cursor
-// past the digits; on failure returns -1 and leaves it.
+// integer ending before end. On success advances *cursor past the digits; on
+// failure returns -1 and leaves it. Digits whose value does not fit in 32 bits
+// are no number of this kind: they fail too.
 int32_t parse_int_at(const char* text, int32_t end, int32_t* cursor);
 
 // Reads "N G obj" backwards from the offset of an "obj" keyword. Returns the
-// offset of N's first digit and stores N and G, or returns -1.
+// offset of N's first digit and stores N and G, or returns -1 (also when N or
+// G does not fit in 32 bits).
 int32_t parse_obj_head(const char* text, int32_t obj_pos, int32_t* num, int32_t* gen);
 
 // The first offset at or after i that is not PDF white space (or len).
@@ -55,7 +57,8 @@ int32_t number_token_end(const char* text, int32_t len, int32_t pos);
 // The reference "N G R" whose first digit is at pos: white space between the
 // integers, optional white space before the R, and no letter or digit right
 // after it ("1 0 RG" is two integers and an operator). Returns the offset
-// just past the R and stores N and G (32-bit wrap-around), or returns -1.
+// just past the R and stores N and G, or returns -1. A number too large for
+// 32 bits is stored as -1: the token is a reference to no object.
 int32_t reference_at(const char* text, int32_t len, int32_t pos, int32_t* num, int32_t* gen);
 
 // ---- Strings, comments, brackets

@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr char FILE_HEADER[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
 constexpr int64_t HEADER_LEN = 15;
 constexpr int64_t FIRST_SECTION_POS = HEADER_LEN + LIN_BLOCK_LEN;  // 271
 constexpr int64_t EOF_LINE_LEN = 6;                                 // "%%EOF\n"
@@ -40,6 +39,13 @@ placement place_objects(const plan& order, const std::vector<out_slot>& slots, c
     return p;
 }
 
+// The header line and a comment of bytes above 127 (so that transfer tools
+// take the file for binary). The version is at least that of the output form.
+std::string file_header(const std::string& input_version) {
+    const char* v = input_version.size() == 3 && input_version > "1.4" ? input_version.c_str() : "1.4";
+    return std::string("%PDF-") + v + "\n%\xE2\xE3\xCF\xD3\n";
+}
+
 void gather_objects(const plan& order, const std::vector<out_slot>& slots, std::vector<iovec>& pieces) {
     for_each_before_hints(order, [&](int32_t n) { slots[static_cast<size_t>(n)].gather(pieces); });
     slots[static_cast<size_t>(order.hint_num())].gather(pieces);
@@ -61,7 +67,8 @@ status place_front(const plan& order, const std::vector<out_slot>& slots, const 
 }
 
 status lay_out_file(const page_tree& tree, const plan& order, const std::vector<out_slot>& slots,
-                    const trailer_extras& extras, const front_offsets& front, file_image& image) {
+                    const trailer_extras& extras, const front_offsets& front, const std::string& version,
+                    file_image& image) {
     int32_t k = order.lin_dict_num(), m = order.number_count();
     placement p = place_objects(order, slots, front);
     image.back = main_section(k, p.offsets) + final_trailer(k, FIRST_SECTION_POS, extras);
@@ -78,7 +85,7 @@ status lay_out_file(const page_tree& tree, const plan& order, const std::vector<
     lin.pages = static_cast<int32_t>(tree.page_list.size());
     // /T: the line feed that ends the main section's header.
     lin.main_first_entry = p.main_pos + static_cast<int64_t>(main_section_header(k).size()) - 1;
-    image.front = std::string(FILE_HEADER, HEADER_LEN) + linearization_block(lin) +
+    image.front = file_header(version) + linearization_block(lin) +
                   first_section(k, m, p.offsets, p.main_pos, extras);
 
     image.pieces.clear();

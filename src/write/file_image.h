@@ -45,8 +45,10 @@ struct file_image {
 };
 
 // Places every object after the hint stream and builds the texts that hold
-// offsets. Fails when the file would reach 2 GiB.
+// offsets. The header says the input's version where that is above 1.4.
+// Fails when the file would reach 2 GiB.
 status lay_out_file(const page_tree& tree, const plan& order, const std::vector<out_slot>& slots,
-                    const trailer_extras& extras, const front_offsets& front, file_image& image);
+                    const trailer_extras& extras, const front_offsets& front, const std::string& version,
+                    file_image& image);
 
 #endif
