@@ -131,22 +131,44 @@ TEST(Attribution, InheritedResourcesFollowEveryReference) {
     for (int32_t n : {100, 163, 164, 399}) EXPECT_EQ(refs(t, l, n), ints{0}) << n;
 }
 
-TEST(Attribution, ResourcesTooFarUpAreNotInherited) {
-    // 33 nodes above the page: the 33rd carries the resources.
+TEST(Attribution, InheritanceFollowsTheWholeChain) {
+    // 40 nodes above the page: the topmost carries the attributes.
     testutil::doc_table t;
     t.add(1, "<</Type/Catalog/Pages 10 0 R>>");
-    t.add(10, "<</Type/Pages/Kids[11 0 R]/Resources<</Font<</F1 7 0 R>>>>>>");
-    for (int n = 11; n < 43; n++)
+    t.add(10, "<</Type/Pages/Kids[11 0 R]/Resources<</Font<</F1 7 0 R>>>>/MediaBox[0 0 200 300]/Rotate 90>>");
+    for (int n = 11; n < 50; n++)
         t.add(n, "<</Type/Pages/Parent " + std::to_string(n - 1) + " 0 R/Kids[" + std::to_string(n + 1) + " 0 R]>>");
-    t.add(43, page(42)).add(7, "<</Type/Font>>");
+    t.add(50, page(49)).add(7, "<</Type/Font>>");
     testutil::analysis l;
     ASSERT_TRUE(analyze(t, l));
-    EXPECT_TRUE(refs(t, l, 7).empty());
-    EXPECT_EQ(inherited_resources_text(t.doc.objects, &t.rec(43)), "");
-    EXPECT_EQ(inherited_resources_text(t.doc.objects, &t.rec(42)), "<</Font<</F1 7 0 R>>>>");
+    EXPECT_EQ(l.tree.page_list, ints{50});
+    EXPECT_EQ(refs(t, l, 7), ints{0});
+    EXPECT_EQ(inherited_resources_text(t.doc.objects, &t.rec(50)), "<</Font<</F1 7 0 R>>>>");
     inheritance_cache cache(t.doc.objects);
-    EXPECT_EQ(cache.resources(&t.rec(42)), "<</Font<</F1 7 0 R>>>>");
-    EXPECT_EQ(cache.resources(&t.rec(43)), "");
+    for (int32_t num : {30, 50, 11}) {  // a middle node first: its answer serves the rest
+        EXPECT_EQ(cache.resources(&t.rec(num)), "<</Font<</F1 7 0 R>>>>") << num;
+        EXPECT_EQ(cache.value(&t.rec(num), "MediaBox"), "[0 0 200 300]") << num;
+        EXPECT_EQ(cache.value(&t.rec(num), "Rotate"), "90") << num;
+        EXPECT_EQ(cache.value(&t.rec(num), "CropBox"), "") << num;
+    }
+}
+
+TEST(Attribution, InheritanceStopsAtParentLoops) {
+    // 4 -> 5 -> 6 -> 4: only 6 has a value, found from every entry point;
+    // a loop without any value gives none.
+    testutil::doc_table t;
+    t.add(4, "<</Type/Pages/Parent 5 0 R>>")
+        .add(5, "<</Type/Pages/Parent 6 0 R>>")
+        .add(6, "<</Type/Pages/Parent 4 0 R/MediaBox[6]>>")
+        .add(3, page(4))
+        .add(8, page(5))
+        .add(9, page(9));  // its own parent
+    inheritance_cache cache(t.doc.objects);
+    EXPECT_EQ(cache.value(&t.rec(3), "MediaBox"), "[6]");
+    EXPECT_EQ(cache.value(&t.rec(8), "MediaBox"), "[6]");
+    EXPECT_EQ(cache.value(&t.rec(3), "Rotate"), "");
+    EXPECT_EQ(cache.value(&t.rec(9), "MediaBox"), "");
+    EXPECT_EQ(cache.resources(&t.rec(8)), "");
 }
 
 TEST(Attribution, InheritedPageAttributes) {

@@ -3,13 +3,12 @@
  */
 #include "analyze/inheritance.h"
 
+#include <unordered_set>
+
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 
 namespace {
-
-// Ancestors examined through /Parent.
-constexpr int ANCESTOR_LIMIT = 32;
 
 bool has_key(const pdf_obj& rec, const char* name) {
     return find_name(rec.body.data(), rec.body_len(), 0, rec.body_len(), name) >= 0;
@@ -33,20 +32,6 @@ std::string plain_value(const pdf_obj& rec, const char* key) {
     int32_t end = reference_at(b, len, i, &num, &gen);
     if (end < 0) end = b[i] == '[' ? array_close(b, len, i) : number_token_end(b, len, i);
     return end < 0 ? std::string() : rec.body.substr(static_cast<size_t>(i), static_cast<size_t>(end - i));
-}
-
-// The first non-empty own(ancestor), nearest first, through at most
-// ANCESTOR_LIMIT /Parent steps from start.
-template <class Parent, class Own>
-std::string nearest_ancestor(const pdf_obj& start, Parent parent, Own own) {
-    const pdf_obj* cur = &start;
-    for (int k = 0; k < ANCESTOR_LIMIT; k++) {
-        cur = parent(*cur);
-        if (!cur) break;
-        std::string text = own(*cur);
-        if (!text.empty()) return text;
-    }
-    return std::string();
 }
 
 }  // namespace
@@ -74,30 +59,60 @@ const pdf_obj* inheritance_cache::parent(const pdf_obj& rec) {
     return n.parent;
 }
 
+inheritance_cache::for_key& inheritance_cache::entry(const pdf_obj& rec, const char* key) {
+    std::vector<for_key>& keys = nodes_[&rec].keys;
+    for (for_key& k : keys)
+        if (k.key == key) return k;
+    keys.push_back(for_key{key, false, nullptr, false, std::string()});
+    return keys.back();
+}
+
+template <class Own>
+const std::string& inheritance_cache::own(const pdf_obj& rec, const char* key, Own read) {
+    for_key& k = entry(rec, key);
+    if (!k.own_known) {
+        k.own = read(rec);
+        k.own_known = true;
+    }
+    return k.own;
+}
+
+// What the node `from` passes down for key. The chain is climbed until a
+// node has its own value, already knows its source, has no parent, or
+// repeats (a loop); every node climbed then learns the source, so no node
+// is climbed twice for the same key.
+template <class Own>
+std::string inheritance_cache::passed_down(const pdf_obj* from, const char* key, Own read) {
+    std::vector<const pdf_obj*> climbed;
+    std::unordered_set<const pdf_obj*> on_chain;
+    const pdf_obj* source = nullptr;
+    for (const pdf_obj* cur = from; cur && on_chain.insert(cur).second; cur = parent(*cur)) {
+        const for_key& k = entry(*cur, key);
+        if (k.source_known) {
+            source = k.source;
+            break;
+        }
+        climbed.push_back(cur);
+        if (!own(*cur, key, read).empty()) {
+            source = cur;
+            break;
+        }
+    }
+    for (const pdf_obj* n : climbed) {
+        for_key& k = entry(*n, key);
+        k.source_known = true;
+        k.source = source;
+    }
+    return source ? own(*source, key, read) : std::string();
+}
+
 std::string inheritance_cache::resources(const pdf_obj* page) {
     std::string text = own_resources_text(objects_, page);
     if (!text.empty() || !page) return text;
-    return nearest_ancestor(
-        *page, [&](const pdf_obj& r) { return parent(r); },
-        [&](const pdf_obj& r) {
-            node& n = nodes_[&r];
-            if (!n.resources_known) {
-                n.resources = own_resources_text(objects_, &r);
-                n.resources_known = true;
-            }
-            return n.resources;
-        });
+    return passed_down(parent(*page), "Resources", [&](const pdf_obj& r) { return own_resources_text(objects_, &r); });
 }
 
 std::string inheritance_cache::value(const pdf_obj* page, const char* key) {
     if (!page || !page->has_body() || has_key(*page, key)) return std::string();
-    return nearest_ancestor(
-        *page, [&](const pdf_obj& r) { return parent(r); },
-        [&](const pdf_obj& r) {
-            node& n = nodes_[&r];
-            for (const auto& [k, v] : n.values)
-                if (k == key) return v;
-            n.values.emplace_back(key, plain_value(r, key));
-            return n.values.back().second;
-        });
+    return passed_down(parent(*page), key, [&](const pdf_obj& r) { return plain_value(r, key); });
 }

@@ -19,14 +19,15 @@
 std::string own_resources_text(const obj_list& objects, const pdf_obj* obj);
 
 // What each ancestor holds (its /Parent, its resources, its attribute
-// values) is read once, so the nodes of a wide tree are not scanned again
-// for every page.
+// values) is read once, and so is what it passes down, so neither a wide
+// tree nor a deep one costs more than one look at each node per attribute.
+// The whole ancestor chain counts, however long; a /Parent loop ends it.
 class inheritance_cache {
    public:
     explicit inheritance_cache(const obj_list& table) : objects_(table) {}
 
     // The page's own /Resources dictionary, else that of its nearest
-    // ancestor through /Parent (up to 32 steps). Empty when there is none.
+    // ancestor through /Parent. Empty when there is none.
     std::string resources(const pdf_obj* page);
 
     // The value of an inheritable attribute ("MediaBox", "CropBox",
@@ -37,14 +38,26 @@ class inheritance_cache {
     std::string value(const pdf_obj* page, const char* key);
 
    private:
+    // For one attribute: the node whose own value a node passes down (null
+    // when no node up its chain has one), and the node's own value text.
+    struct for_key {
+        std::string key;  // "Resources" or the attribute's name
+        bool source_known = false;
+        const pdf_obj* source = nullptr;
+        bool own_known = false;
+        std::string own;
+    };
     struct node {
         bool parent_known = false;
         const pdf_obj* parent = nullptr;
-        bool resources_known = false;
-        std::string resources;
-        std::vector<std::pair<std::string, std::string>> values;  // key, usable value or ""
+        std::vector<for_key> keys;
     };
     const pdf_obj* parent(const pdf_obj& rec);
+    for_key& entry(const pdf_obj& rec, const char* key);
+    template <class Own>
+    const std::string& own(const pdf_obj& rec, const char* key, Own read);
+    template <class Own>
+    std::string passed_down(const pdf_obj* from, const char* key, Own read);
 
     const obj_list& objects_;
     std::unordered_map<const pdf_obj*, node> nodes_;
