@@ -281,6 +281,44 @@ TEST(Inflate, DamagedStreamsMatchTheReference) {
     }
 }
 
+outcome growing(const bytes& src, size_t first_guess, size_t limit) {
+    uint8_t* dst = nullptr;
+    size_t n = 12345;
+    int r = inflate_growing(src.data(), src.size(), first_guess, limit, &dst, &n);
+    outcome o{r, n, dst ? bytes(dst, dst + n) : bytes{}};
+    free(dst);
+    return o;
+}
+
+TEST(InflateGrowing, LimitsAndEarlyEnds) {
+    bytes data = sample("text", 300000, 5);
+    bytes z = zlib_compress(data, 6);
+    for (size_t guess : {1, 1000, 300000, 1 << 22}) {
+        EXPECT_EQ(growing(z, guess, data.size()), (outcome{INFLATE_DONE, data.size(), data})) << guess;
+        EXPECT_EQ(growing(z, guess, data.size() - 1).result, INFLATE_OVER_LIMIT) << guess;
+    }
+    EXPECT_EQ(growing(bytes(z.begin(), z.end() - 10), 64, 1 << 20), (outcome{INFLATE_REFUSED, 0, {}}));
+    EXPECT_EQ(growing({0x77, 0x9C, 0x03, 0x00}, 64, 1 << 20), (outcome{INFLATE_REFUSED, 0, {}}));
+    EXPECT_EQ(growing(zlib_compress({}, 6), 1, 1 << 20), (outcome{INFLATE_DONE, 0, {}}));
+}
+
+// Growing as it goes gives what one buffer of the limit's size gives.
+TEST(InflateGrowing, MatchesOneBufferOfTheLimit) {
+    std::mt19937 rng(17);
+    bytes base = zlib_compress(sample("runs", 5000, 3), 6);
+    for (int i = 0; i < 2000; i++) {
+        bytes src = base;
+        if (i % 2) src[2 + rng() % (src.size() - 2)] ^= static_cast<uint8_t>(1u << (rng() % 8));
+        size_t limit = rng() % 6000;
+        outcome fixed = ours(src, limit);
+        outcome grown = growing(src, 1 + rng() % 100, limit);
+        if (fixed.result == 0)
+            ASSERT_EQ(grown, (outcome{INFLATE_DONE, fixed.dstlen, fixed.out})) << i;
+        else
+            ASSERT_NE(grown.result, INFLATE_DONE) << i;
+    }
+}
+
 // The byte-at-a-time shifting that the predictor's result is defined by.
 int unfilter_by_shifting(bytes& b, int w) {
     if (w < 1) return -1;

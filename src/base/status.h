@@ -21,6 +21,7 @@ enum class problem : uint8_t {
     // loading
     encrypted,
     no_objects,
+    objstm_too_large,  // value: the object stream's number
     // analysis
     no_pages,              // value: the pages found
     numbers_out_of_range,  // value: the largest object number

@@ -13,7 +13,9 @@
 
 #include "deflate_tables.h"
 
+#include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -33,7 +35,7 @@ using deflate_tables::len_base;
 using deflate_tables::len_extra;
 
 // Why decoding stopped; the first reason found sticks.
-enum class stop : uint8_t { none, fault, full, short_input };
+enum class stop : uint8_t { none, fault, full, short_input, no_memory };
 
 enum class kind : uint8_t {
     literal,      // value is the byte (or the code-length symbol)
@@ -148,6 +150,7 @@ struct inf_state {
     uint8_t* out;
     size_t outlen;
     size_t outcnt;
+    size_t limit;  // the output may grow to this (malloc'ed out); outlen when it may not
     const uint8_t* in;
     size_t inlen;
     size_t incnt;     // bytes moved into bitbuf so far
@@ -226,6 +229,20 @@ inline entry decode(inf_state& s, const huffman<Root, Syms>& h, alphabet a) {
     return e;
 }
 
+// Makes room for need more output bytes, growing the buffer when that is
+// allowed: stop::none, or why there is no room.
+[[gnu::noinline]] stop grow(inf_state& s, size_t need) {
+    if (need > s.limit - s.outcnt) return stop::full;
+    size_t cap = std::max(s.outcnt + need, s.outlen > s.limit / 2 ? s.limit : 2 * s.outlen);
+    void* bigger = realloc(s.out, cap);
+    if (!bigger) return stop::no_memory;
+    s.out = static_cast<uint8_t*>(bigger);
+    s.outlen = cap;
+    return stop::none;
+}
+
+inline stop room(inf_state& s, size_t need) { return need <= s.outlen - s.outcnt ? stop::none : grow(s, need); }
+
 stop failed(const entry& e) { return e.what() == kind::short_input ? stop::short_input : stop::fault; }
 
 // Copies a match whose source lies wholly before the destination position,
@@ -250,7 +267,8 @@ stop codes(inf_state& s, const lit_huffman& lc, const dist_huffman& dc) {
         if (s.bitcnt < symbol_bits) refill(s);
         entry e = decode(s, lc, alphabet::litlen);
         if (e.what() == kind::literal) {
-            if (s.outcnt == s.outlen) return stop::full;
+            if (s.outcnt == s.outlen)
+                if (stop r = grow(s, 1); r != stop::none) return r;
             s.out[s.outcnt++] = static_cast<uint8_t>(e.value);
             continue;
         }
@@ -263,7 +281,7 @@ stop codes(inf_state& s, const lit_huffman& lc, const dist_huffman& dc) {
         if (d.extra() > s.bitcnt) return stop::short_input;
         size_t dist = d.value + take(s, d.extra());
         if (dist > s.outcnt) return stop::fault;
-        if (len > s.outlen - s.outcnt) return stop::full;
+        if (stop r = room(s, len); r != stop::none) return r;
         copy_match(s.out + s.outcnt, dist, len);
         s.outcnt += len;
     }
@@ -279,7 +297,7 @@ stop stored(inf_state& s) {
     if (p[2] != (~len & 0xFF) || p[3] != ((~len >> 8) & 0xFF)) return stop::fault;
     s.incnt += 4;
     if (len > s.inlen - s.incnt) return stop::short_input;
-    if (len > s.outlen - s.outcnt) return stop::full;
+    if (stop r = room(s, len); r != stop::none) return r;
     if (len) memcpy(s.out + s.outcnt, s.in + s.incnt, len);
     s.incnt += len;
     s.outcnt += len;
@@ -388,14 +406,38 @@ void unfilter_row(uint8_t* dst, const uint8_t* src, const uint8_t* up, size_t w,
 
 }  // namespace
 
+static bool header_refused(const uint8_t* src, size_t srclen) {
+    return srclen < 2 || (src[0] & 0x0F) != 8 || (src[1] & 0x20) != 0;
+}
+
 int inflate_decompress(const uint8_t* src, size_t srclen, uint8_t* dst, size_t dstcap, size_t* dstlen) {
     *dstlen = 0;
-    if (srclen < 2 || dstcap > max_capacity || (src[0] & 0x0F) != 8 || (src[1] & 0x20) != 0) return -1;
-    inf_state s{dst, dstcap, 0, src + 2, srclen - 2, 0, 0, 0, stop::none};
+    if (dstcap > max_capacity || header_refused(src, srclen)) return -1;
+    inf_state s{dst, dstcap, 0, dstcap, src + 2, srclen - 2, 0, 0, 0, stop::none};
     stop r = blocks(s);
     if (r == stop::full || r == stop::short_input) return -1;
     *dstlen = s.outcnt;
     return 0;
+}
+
+int inflate_growing(const uint8_t* src, size_t srclen, size_t first_guess, size_t limit, uint8_t** dst,
+                    size_t* dstlen) {
+    *dst = nullptr;
+    *dstlen = 0;
+    limit = std::min(limit, max_capacity);
+    if (header_refused(src, srclen)) return INFLATE_REFUSED;
+    size_t cap = std::clamp<size_t>(first_guess, 1, limit > 0 ? limit : 1);
+    auto* out = static_cast<uint8_t*>(malloc(cap));
+    if (!out) return INFLATE_NO_MEMORY;
+    inf_state s{out, cap, 0, limit, src + 2, srclen - 2, 0, 0, 0, stop::none};
+    stop r = blocks(s);
+    if (r == stop::full || r == stop::short_input || r == stop::no_memory) {
+        free(s.out);
+        return r == stop::full ? INFLATE_OVER_LIMIT : r == stop::no_memory ? INFLATE_NO_MEMORY : INFLATE_REFUSED;
+    }
+    *dst = s.out;
+    *dstlen = s.outcnt;
+    return INFLATE_DONE;
 }
 
 int inflate_png_unfilter(uint8_t* buf, size_t len, int row_bytes) {

@@ -1,7 +1,7 @@
 /*
  * The order of the loading steps. Each step only shrinks or refines what
- * the one before it found; only an encrypted input and one without any
- * object stop the call.
+ * the one before it found; only an encrypted input, an object stream too
+ * large to decode and an input without any object stop the call.
  */
 #include "load/loader.h"
 
@@ -18,7 +18,7 @@ status load_document(document& doc) {
     doc.objects.items.clear();
     doc.xref_streams.clear();
     scan_objects(doc.input, doc.objects.items);
-    expand_object_streams(doc.objects.items, doc.xref_streams);
+    if (status s = expand_object_streams(doc.objects.items, doc.xref_streams); !s.ok()) return s;
     resolve_duplicates(doc);
     doc.objects.build_index();
     fix_referenced_lengths(doc.input, doc.objects);

@@ -3,14 +3,19 @@
  * join the table where their stream stood, and cross-reference streams
  * leave it (the writer makes its own cross-reference sections).
  *
- * Nothing here fails the call: a stream that cannot be read (another
- * filter, data that does not inflate, a bad /N or /First) stays in the table
- * as an ordinary stream object.
+ * A stream that cannot be read (another filter, data that does not
+ * inflate, a bad /N or /First) stays in the table as an ordinary stream
+ * object. Only a stream too large to decode fails the call.
+ *
+ * A header may name one number many times; duplicate resolution would keep
+ * only the last of them, so only the last becomes a record, and the records
+ * of a stream never outnumber its distinct numbers.
  */
 #include "load/object_streams.h"
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 #include "load/stream_decode.h"
 #include "pdf/dict.h"
@@ -71,31 +76,52 @@ static bool make_entry(const decoded_stream& d, int32_t first, const std::vector
     return true;
 }
 
-// Appends the objects of an object stream. False when the stream cannot be
-// read and stays in the table as it is; true when it leaves the table (its
-// objects, if any, took its place).
-static bool unpack(const pdf_obj& stm, std::vector<pdf_obj>& out) {
+// For each header entry, whether it is the last one naming its number.
+static std::vector<char> last_of_number(const std::vector<objstm_entry>& entries) {
+    std::vector<char> last(entries.size(), 0);
+    std::unordered_set<int32_t> later;
+    for (size_t k = entries.size(); k-- > 0;)
+        if (later.insert(entries[k].num).second) last[k] = 1;
+    return last;
+}
+
+enum class unpacked { expanded, unreadable, too_large };
+
+// Appends the objects of an object stream. expanded when the stream leaves
+// the table (its objects, if any, took its place); unreadable when it stays
+// as it is.
+static unpacked unpack(const pdf_obj& stm, std::vector<pdf_obj>& out) {
     const char* b = stm.body.data();
     int32_t n = dict_int(b, stm.body_len(), "N");
     int32_t first = dict_int(b, stm.body_len(), "First");
-    if (n <= 0 || first <= 0 || !stm.stream || stm.stream_len == 0) return false;
+    if (n <= 0 || first <= 0 || !stm.stream || stm.stream_len == 0) return unpacked::unreadable;
     decoded_stream d;
-    if (!decode_stream(stm, d)) return false;
-    if (first >= d.len || n > d.len) return false;
+    switch (decode_stream(stm, d)) {
+        case decode_result::decoded:
+            break;
+        case decode_result::too_large:
+            return unpacked::too_large;
+        case decode_result::undecodable:
+            return unpacked::unreadable;
+    }
+    if (first >= d.len || n > d.len) return unpacked::unreadable;
 
+    // Slices run to the next entry in header order, so they are cut from
+    // the whole header before the duplicates are dropped.
     std::vector<objstm_entry> entries = read_header(d, n, first);
+    std::vector<char> last = last_of_number(entries);
     for (size_t k = 0; k < entries.size(); k++) {
         pdf_obj o;
-        if (!make_entry(d, first, entries, k, o)) continue;
+        if (!last[k] || !make_entry(d, first, entries, k, o)) continue;
         o.objstm_num = stm.num;
         out.push_back(std::move(o));
     }
-    return true;
+    return unpacked::expanded;
 }
 
-void expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams) {
+status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams) {
     if (std::all_of(table.begin(), table.end(), [](const pdf_obj& o) { return fate_of(o) == fate::keep; }))
-        return;
+        return {};
     std::vector<pdf_obj> out;
     out.reserve(table.size());
     for (pdf_obj& o : table) {
@@ -104,7 +130,15 @@ void expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xr
                 xref_streams.push_back(std::move(o));
                 break;
             case fate::unpack:
-                if (!unpack(o, out)) out.push_back(std::move(o));
+                switch (unpack(o, out)) {
+                    case unpacked::expanded:
+                        break;
+                    case unpacked::unreadable:
+                        out.push_back(std::move(o));
+                        break;
+                    case unpacked::too_large:
+                        return failure(problem::objstm_too_large, o.num);
+                }
                 break;
             case fate::keep:
                 out.push_back(std::move(o));
@@ -112,4 +146,5 @@ void expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xr
         }
     }
     table = std::move(out);
+    return {};
 }

@@ -7,11 +7,14 @@
 
 #include <vector>
 
+#include "base/status.h"
 #include "load/document.h"
 
 // Replaces each readable object stream by the objects inside it (standing
 // where the stream stood, in the order of its header) and moves
-// cross-reference streams out of the table into xref_streams.
-void expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams);
+// cross-reference streams out of the table into xref_streams. A stream
+// that decodes to more than the decoding limit fails the call: its objects
+// would otherwise be lost without a word.
+status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams);
 
 #endif

@@ -5,21 +5,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <new>
 
 #include "deflate/inflate.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
-
-namespace {
-
-// Inflate's first guess at the decoded size, and the largest destination
-// tried before giving up.
-constexpr size_t CAPACITY_LIMIT = 0x10000000;
-constexpr size_t CAPACITY_LAST_TRY = 0x0FFFFFFF;
-// Inflate refuses destinations above this; trying one is a lost attempt.
-constexpr size_t INFLATE_MAX_CAPACITY = 0x40000000;
-
-}  // namespace
 
 // Undoes a PNG predictor given in /DecodeParms; false when the rows are bad.
 static bool unpredict(const pdf_obj& stm, uint8_t* data, size_t& len) {
@@ -33,36 +23,38 @@ static bool unpredict(const pdf_obj& stm, uint8_t* data, size_t& len) {
     return true;
 }
 
-// Inflates the stream, retrying with four times the room until 256 MiB.
-static bool inflate_stream(const pdf_obj& stm, decoded_stream& out) {
+// The first buffer for a stream's data: room for a typical ratio, so most
+// streams never grow it.
+static size_t first_guess(const pdf_obj& stm) { return std::min<size_t>(8 * stm.stream_len + 65536, DECODE_LIMIT); }
+
+static decode_result inflate_stream(const pdf_obj& stm, decoded_stream& out) {
     const auto* src = reinterpret_cast<const uint8_t*>(stm.stream);
-    size_t capacity = 8 * stm.stream_len + 65536;
-    for (;;) {
-        if (capacity <= INFLATE_MAX_CAPACITY) {
-            // A failed allocation leaves the stream as it is, like bad data.
-            std::unique_ptr<uint8_t[], free_deleter> buf(static_cast<uint8_t*>(malloc(capacity + 1)));
-            if (!buf) return false;
-            size_t produced = 0;
-            if (inflate_decompress(src, stm.stream_len, buf.get(), capacity, &produced) == 0) {
-                if (!unpredict(stm, buf.get(), produced)) return false;
-                out.bytes = reinterpret_cast<const char*>(buf.get());
-                out.len = static_cast<int32_t>(produced);
-                out.owned = std::move(buf);
-                return true;
-            }
-        }
-        if (capacity > CAPACITY_LAST_TRY) return false;
-        capacity = std::min(capacity * 4, CAPACITY_LIMIT);
+    uint8_t* data = nullptr;
+    size_t produced = 0;
+    switch (inflate_growing(src, stm.stream_len, first_guess(stm), DECODE_LIMIT, &data, &produced)) {
+        case INFLATE_DONE:
+            break;
+        case INFLATE_OVER_LIMIT:
+            return decode_result::too_large;
+        case INFLATE_NO_MEMORY:
+            throw std::bad_alloc();
+        default:
+            return decode_result::undecodable;
     }
+    std::unique_ptr<uint8_t[], free_deleter> buf(data);
+    if (!unpredict(stm, buf.get(), produced)) return decode_result::undecodable;
+    out.bytes = reinterpret_cast<const char*>(buf.get());
+    out.len = static_cast<int32_t>(produced);
+    out.owned = std::move(buf);
+    return decode_result::decoded;
 }
 
-bool decode_stream(const pdf_obj& stm, decoded_stream& out) {
+decode_result decode_stream(const pdf_obj& stm, decoded_stream& out) {
     const char* b = stm.body.data();
     int32_t n = stm.body_len();
     if (find_name(b, n, 0, n, "FlateDecode") >= 0) return inflate_stream(stm, out);
-    if (find_name(b, n, 0, n, "Filter") >= 0) return false;
+    if (find_name(b, n, 0, n, "Filter") >= 0) return decode_result::undecodable;
     out.bytes = stm.stream;
     out.len = static_cast<int32_t>(stm.stream_len);
-    return true;
+    return decode_result::decoded;
 }
-

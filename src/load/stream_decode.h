@@ -16,7 +16,16 @@ struct decoded_stream {
     const char* bytes = nullptr;
     int32_t len = 0;
 };
-// False for another filter, or data that does not decode.
-bool decode_stream(const pdf_obj& stm, decoded_stream& out);
+// The largest decoded size: past it a stream is not decoded at all.
+inline constexpr size_t DECODE_LIMIT = size_t{256} << 20;
+
+enum class decode_result {
+    decoded,
+    undecodable,  // another filter, or data that does not decode
+    too_large,    // more than DECODE_LIMIT bytes
+};
+// Decodes each stream once, into a buffer that grows with the data; throws
+// std::bad_alloc when that buffer cannot be had.
+decode_result decode_stream(const pdf_obj& stm, decoded_stream& out);
 
 #endif

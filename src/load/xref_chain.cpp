@@ -110,7 +110,7 @@ int64_t read_stream_section(chain_reader& c, const pdf_obj& r) {
         entries += index[k];
     }
     decoded_stream data;
-    if (!decode_stream(r, data)) throw damaged{};
+    if (decode_stream(r, data) != decode_result::decoded) throw damaged{};
     if (data.len / width < entries) throw damaged{};
 
     const auto* p = reinterpret_cast<const uint8_t*>(data.bytes);
