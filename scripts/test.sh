@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf poppler-utils python3)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf poppler-utils python3 strace)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

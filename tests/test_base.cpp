@@ -1,8 +1,11 @@
 // The base layer: the error text, the output buffers, reading the input
 // (and how its failures read through the API) and writing the output file.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -126,18 +129,24 @@ TEST(InputFile, TwoGibibytesIsTooLarge) {
     EXPECT_TRUE(r.output_untouched);
 }
 
-TEST(InputFile, UnseekableInput) {
+TEST(InputFile, OnlyRegularFilesAreRead) {
+    // Refused at once, without blocking: a FIFO without a writer would
+    // block an open for reading forever.
+    scratch_dir dir;
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(write(fds[1], "1 0 obj", 7), 7);
-    std::string in = "/proc/self/fd/" + std::to_string(fds[0]);
-    scratch_dir dir;
-    auto r = optimize_with_sentinel(dir, in);
+    std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& in : {"/proc/self/fd/" + std::to_string(fds[0]), fifo, dir.path().string(),
+                                  std::string("/dev/null")}) {
+        auto r = optimize_with_sentinel(dir, in);
+        EXPECT_EQ(r.rc, 0) << in;
+        EXPECT_EQ(r.message, "'" + in + "' is not a regular file");
+        EXPECT_TRUE(r.output_untouched) << in;
+    }
     close(fds[0]);
     close(fds[1]);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.message, "failed to seek in '" + in + "'");
-    EXPECT_TRUE(r.output_untouched);
 }
 
 TEST(InputFile, ShortRead) {
@@ -230,14 +239,105 @@ TEST(OutputFile, MissingDirectoryAndNonRegularOutputs) {
     EXPECT_EQ(testutil::message_of(s, "in.pdf", dir.path().c_str()),
               "cannot open '" + dir.path().string() + "' for writing");
 
-    // A pipe is written directly.
+    // A FIFO with a reader is written directly; without one the call fails
+    // at once instead of waiting for a reader.
     std::string fifo = dir.file("fifo");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    std::string got;
-    std::thread reader([&] { got = testutil::read_file(fifo); });
+    s = write_output_file(fifo.c_str(), pieces_of({"x"}));
+    EXPECT_EQ(testutil::message_of(s, "in.pdf", fifo.c_str()), "cannot open '" + fifo + "' for writing");
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
     EXPECT_TRUE(write_output_file(fifo.c_str(), pieces_of({"through ", "the pipe"})).ok());
-    reader.join();
-    EXPECT_EQ(got, "through the pipe");
+    char got[32] = {};
+    EXPECT_EQ(read(reader, got, sizeof got), 16);
+    EXPECT_STREQ(got, "through the pipe");
+    close(reader);
+
+    // A character device is written directly, never replaced.
+    EXPECT_TRUE(write_output_file("/dev/null", pieces_of({"discarded"})).ok());
+    struct stat st;
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// Runs f in a child process that, when started as root, first becomes the
+// unprivileged user 65534; the child's exit status is f's result.
+template <class F>
+int as_unprivileged(F f) {
+    pid_t child = fork();
+    if (child == 0) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+        _exit(f());
+    }
+    int st = 0;
+    waitpid(child, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 98;
+}
+
+TEST(OutputFile, ReplacementKeepsOwnerAndModeButNoSetIdBits) {
+    scratch_dir dir;
+    std::string out = dir.file("out.pdf");
+    write_file(out, "old");
+    ASSERT_EQ(chmod(out.c_str(), 06750), 0);
+    bool root = geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(chown(out.c_str(), 65534, 65534), 0);
+    }
+    ASSERT_TRUE(write_output_file(out.c_str(), pieces_of({"new"})).ok());
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 65534u);
+        EXPECT_EQ(st.st_gid, 65534u);
+    }
+    EXPECT_EQ(testutil::read_file(out), "new");
+}
+
+TEST(OutputFile, OutputThatCouldNotBeOpenedForWritingStays) {
+    // As an fopen(..., "wb") would refuse it: a read-only file in a
+    // writable directory is not replaced by renaming either.
+    scratch_dir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    std::string out = dir.file("out.pdf");
+    int rc = as_unprivileged([&] {
+        write_file(out, "read-only");
+        if (chmod(out.c_str(), 0444) != 0) return 2;
+        status s = write_output_file(out.c_str(), pieces_of({"new"}));
+        if (testutil::message_of(s, "in.pdf", out.c_str()) != "cannot open '" + out + "' for writing") return 3;
+        return testutil::read_file(out) == "read-only" ? 0 : 4;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
+TEST(OutputFile, LinksInStickySharedDirectories) {
+    // In a sticky world-writable directory a link owned by someone else
+    // than us and the directory's owner is not followed; our own is.
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to create another user's link";
+    scratch_dir dir;
+    std::string shared = dir.file("shared");
+    ASSERT_EQ(mkdir(shared.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    ASSERT_EQ(chown(shared.c_str(), 65534, 65534), 0);  // the directory's owner: not us
+    std::string target = dir.file("target.pdf");
+    write_file(target, "target");
+    std::string theirs = shared + "/theirs.pdf", ours = shared + "/ours.pdf", owners = shared + "/owners.pdf";
+    ASSERT_EQ(symlink(target.c_str(), theirs.c_str()), 0);
+    ASSERT_EQ(lchown(theirs.c_str(), 12345, 12345), 0);
+    ASSERT_EQ(symlink(target.c_str(), ours.c_str()), 0);
+    ASSERT_EQ(symlink(target.c_str(), owners.c_str()), 0);
+    ASSERT_EQ(lchown(owners.c_str(), 65534, 65534), 0);
+
+    status s = write_output_file(theirs.c_str(), pieces_of({"x"}));
+    EXPECT_EQ(testutil::message_of(s, "in.pdf", theirs.c_str()), "cannot open '" + theirs + "' for writing");
+    EXPECT_EQ(testutil::read_file(target), "target");
+    EXPECT_TRUE(write_output_file(ours.c_str(), pieces_of({"mine"})).ok());
+    EXPECT_EQ(testutil::read_file(target), "mine");
+    EXPECT_TRUE(write_output_file(owners.c_str(), pieces_of({"owner's"})).ok());
+    EXPECT_EQ(testutil::read_file(target), "owner's");
+    struct stat lst;
+    ASSERT_EQ(lstat(ours.c_str(), &lst), 0);
+    EXPECT_TRUE(S_ISLNK(lst.st_mode));
 }
 
 }  // namespace

@@ -13,10 +13,8 @@ void report(const status& s, const char* in, const char* out) {
             return;
         case problem::input_unopenable:
             return set_error("cannot open file '%s'", in);
-        case problem::input_unseekable:
-            return set_error("failed to seek in '%s'", in);
-        case problem::input_length_unknown:
-            return set_error("failed to read length of '%s'", in);
+        case problem::input_not_regular:
+            return set_error("'%s' is not a regular file", in);
         case problem::input_too_large:
             return set_error("file '%s' is too large (%lld bytes)", in, v);
         case problem::input_no_memory:

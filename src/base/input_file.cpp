@@ -1,20 +1,26 @@
 /*
- * Reading the input: one allocation, one read.
+ * Reading the input: one open, one allocation, one read.
+ *
+ * Only a regular file is read. A pipe, a FIFO or a device has no size to
+ * allocate for and could block forever; the open itself never blocks (a
+ * FIFO without a writer would), and the file is judged by what was opened,
+ * not by a second look at the path.
  */
 #include "base/input_file.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 namespace {
 
-struct file_closer {
-    void operator()(FILE* f) const { fclose(f); }
+struct fd_closer {
+    int fd;
+    ~fd_closer() { close(fd); }
 };
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // Reading a large file faults in every page of its buffer; with huge pages
 // that is a few hundred faults instead of tens of thousands. Only a hint.
@@ -32,30 +38,41 @@ void ask_for_huge_pages(char* p, size_t size) {
 
 }  // namespace
 
+// Reads exactly size bytes at the start of fd; 0, or an errno (0 when the
+// file simply ended early, as attribute files that claim a page do).
+int read_exactly(int fd, char* dst, size_t size, bool& complete) {
+    size_t done = 0;
+    while (done < size) {
+        ssize_t n = pread(fd, dst + done, size - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    complete = done == size;
+    return 0;
+}
+
 status read_input_file(const char* path, input_file& input) {
-    // Refuse before allocating anything; when stat fails, opening the file
-    // reports the problem.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return failure(problem::input_unopenable, 0, errno);
+    fd_closer closer{fd};
     struct stat st;
-    if (stat(path, &st) == 0 && st.st_size >= INPUT_LIMIT) return failure(problem::input_too_large, st.st_size);
+    if (fstat(fd, &st) != 0) return failure(problem::input_unopenable, 0, errno);
+    if (!S_ISREG(st.st_mode)) return failure(problem::input_not_regular);
+    if (st.st_size >= INPUT_LIMIT) return failure(problem::input_too_large, st.st_size);
 
-    file_ptr f(fopen(path, "rb"));
-    if (!f) return failure(problem::input_unopenable, 0, errno);
-    if (fseek(f.get(), 0, SEEK_END) != 0) return failure(problem::input_unseekable, 0, errno);
-    long n = ftell(f.get());
-    if (n < 0) return failure(problem::input_length_unknown, 0, errno);
-    if (n >= INPUT_LIMIT) return failure(problem::input_too_large, n);
-    if (fseek(f.get(), 0, SEEK_SET) != 0) return failure(problem::input_length_unknown, 0, errno);
-
-    size_t size = static_cast<size_t>(n);
+    size_t size = static_cast<size_t>(st.st_size);
     input.data.reset(static_cast<char*>(malloc(size + 1)));
     if (!input.data) return failure(problem::input_no_memory, 0, ENOMEM);
     ask_for_huge_pages(input.data.get(), size + 1);
-    if (size > 0 && fread(input.data.get(), 1, size, f.get()) != size) {
-        int err = ferror(f.get()) ? errno : 0;
+    bool complete = false;
+    int err = read_exactly(fd, input.data.get(), size, complete);
+    if (err || !complete) {
         input.data.reset();
         return failure(problem::input_short_read, 0, err);
     }
     input.data[size] = '\0';
-    input.len = static_cast<int32_t>(n);
+    input.len = static_cast<int32_t>(size);
     return {};
 }

@@ -1,82 +1,52 @@
 /*
  * Writing the finished output to disk without ever leaving a partial file.
  *
- * The bytes go to a new file beside the output, which is renamed over the
- * output only once every write and the close have succeeded; any failure
- * removes it. So a failed call leaves an existing output (which may be the
- * input itself) as it was. A symbolic link is followed, so that its target
- * is replaced and the link stays. An existing output that is not a regular
- * file (a pipe, a terminal, a device) cannot be replaced by renaming and is
- * written directly.
+ * The bytes go to a new file in the target's directory, created unnamed
+ * (O_TMPFILE) where the file system allows it: killed at any moment, the
+ * process leaves nothing behind. Only once every byte is written does the
+ * file get a temporary name and is renamed over the target, so the window
+ * in which a name exists is those two calls. Where unnamed files are not
+ * available a named one (".morvel-XXXXXXXXXXXXXXXX.tmp") takes its place;
+ * any failure removes it. Either way a failed call leaves an existing
+ * output (which may be the input itself) as it was.
  *
- * Nothing here allocates once the temporary file exists.
+ * Replacing an existing file, the new data is synced before the rename and
+ * the directory after it, so a crash cannot leave the old file gone and the
+ * new one empty; a new output is not synced, as cp does not. The replaced
+ * file's permission bits (never set-user-ID or set-group-ID), owner and
+ * group are carried over where the process may set them. An existing output
+ * that is not a regular file (a terminal, a device, a FIFO with a reader)
+ * cannot be replaced by renaming and is written directly.
+ *
+ * Nothing here allocates once the file exists.
  */
 #include "base/output_file.h"
 
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/stat.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string>
+
+#include "base/output_target.h"
 
 namespace {
 
-constexpr int MAX_LINK_HOPS = 40;
 constexpr int TEMP_ATTEMPTS = 100;
 
-std::string directory_of(const std::string& path) {
-    size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// Follows a chain of links that ends at a name that does not exist yet.
-std::string dangling_link_target(const std::string& path) {
-    std::string at = path;
-    for (int hop = 0; hop < MAX_LINK_HOPS; hop++) {
-        struct stat st;
-        if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
-        std::string target(static_cast<size_t>(PATH_MAX) + 1, '\0');
-        ssize_t n = readlink(at.c_str(), target.data(), target.size());
-        if (n <= 0 || static_cast<size_t>(n) >= target.size()) return at;
-        target.resize(static_cast<size_t>(n));
-        at = target[0] == '/' ? target : directory_of(at) + "/" + target;
+// A name no other call picks: random bits, not a shared counter.
+std::string temp_name(const std::string& dir) {
+    unsigned long long tag = 0;
+    if (getrandom(&tag, sizeof tag, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof tag)) {
+        thread_local unsigned long long fallback = 0;
+        tag = (static_cast<unsigned long long>(gettid()) << 32) ^ reinterpret_cast<uintptr_t>(&tag) ^ ++fallback;
     }
-    return at;
-}
-
-// The file that the output path finally names.
-std::string final_target(const char* output_path) {
-    char* real = realpath(output_path, nullptr);
-    if (real) {
-        std::string path(real);
-        free(real);
-        return path;
-    }
-    return dangling_link_target(output_path);
-}
-
-// A new file in dir, created exclusively with the usual creation mode so
-// that the process's umask applies as it would to the output itself.
-int create_temp(const std::string& dir, std::string& temp_path) {
-    static unsigned counter = 0;
-    unsigned seed = static_cast<unsigned>(getpid()) * 2654435761u ^
-                    static_cast<unsigned>(time(nullptr));
-    for (int attempt = 0; attempt < TEMP_ATTEMPTS; attempt++) {
-        unsigned tag = seed + 40503u * ++counter;
-        char name[48];
-        snprintf(name, sizeof name, "/.morvel-%08x.tmp", tag);
-        temp_path = dir + name;
-        int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
+    char name[40];
+    snprintf(name, sizeof name, "/.morvel-%016llx.tmp", tag);
+    return dir + name;
 }
 
 // Writes every piece, resuming after short writes and interruptions; 0, or
@@ -109,41 +79,116 @@ int write_all(int fd, const std::vector<iovec>& pieces) {
     return 0;
 }
 
-status write_direct(const char* output_path, const std::vector<iovec>& pieces) {
-    int fd = open(output_path, O_WRONLY | O_CLOEXEC);
+// A terminal, a device or a FIFO: opened without blocking (a FIFO without
+// a reader fails at once), then written as usual.
+status write_direct(const std::string& path, const std::vector<iovec>& pieces) {
+    int fd = open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return failure(problem::output_unopenable, 0, errno);
-    int err = write_all(fd, pieces);
+    int flags = fcntl(fd, F_GETFL);
+    int err = flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0 ? errno : write_all(fd, pieces);
     if (close(fd) != 0 && err == 0) err = errno;
     if (err) return failure(problem::output_unwritable, 0, err);
     return {};
 }
 
-// Removes the temporary file unless it has been renamed into place.
+// The replaced file's owner, group and permission bits. Changing the owner
+// first: a change of owner may clear mode bits.
+void carry_over(int fd, const output_target& t) {
+    if (!t.exists) return;
+    if (fchown(fd, t.st.st_uid, t.st.st_gid) != 0 && fchown(fd, static_cast<uid_t>(-1), t.st.st_gid) != 0) {
+        // Kept by whoever runs us: an unprivileged process cannot give files away.
+    }
+    fchmod(fd, t.st.st_mode & 0777);
+}
+
+void sync_directory(const std::string& dir) {
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+// Removes a named temporary file unless it has been renamed into place.
 struct temp_guard {
-    const std::string& path;
-    bool keep = false;
+    std::string path;
     ~temp_guard() {
-        if (!keep) unlink(path.c_str());
+        if (!path.empty()) unlink(path.c_str());
     }
 };
+
+enum class outcome { done, failed, unnamed_unavailable };
+
+// Writes into an unnamed file and names it only when complete.
+outcome write_unnamed(const output_target& t, const std::vector<iovec>& pieces, status& result) {
+    int fd = open(t.dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL) return outcome::unnamed_unavailable;
+        result = failure(problem::output_unopenable, 0, errno);
+        return outcome::failed;
+    }
+    int err = write_all(fd, pieces);
+    if (err == 0) carry_over(fd, t);
+    if (err == 0 && t.exists && fsync(fd) != 0) err = errno;
+    if (err) {
+        close(fd);
+        result = failure(problem::output_unwritable, 0, err);
+        return outcome::failed;
+    }
+    char proc_path[64];
+    snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
+    std::string name;
+    for (int attempt = 0; attempt < TEMP_ATTEMPTS && name.empty(); attempt++) {
+        std::string candidate = temp_name(t.dir);
+        if (linkat(AT_FDCWD, proc_path, AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            name = candidate;
+        } else if (errno != EEXIST) {
+            close(fd);
+            return outcome::unnamed_unavailable;  // no /proc, or a file system that refuses
+        }
+    }
+    if (name.empty()) err = EEXIST;
+    else if (rename(name.c_str(), t.path.c_str()) != 0) err = errno, unlink(name.c_str());
+    // A new output that fails to close may not hold its bytes: it goes. A
+    // replacing one was synced, so its close cannot lose data.
+    if (close(fd) != 0 && err == 0 && !t.exists) err = errno, unlink(t.path.c_str());
+    if (err) {
+        result = failure(problem::output_unwritable, 0, err);
+        return outcome::failed;
+    }
+    if (t.exists) sync_directory(t.dir);
+    result = {};
+    return outcome::done;
+}
+
+// The fallback: a named temporary file, removed on any failure.
+status write_named(const output_target& t, const std::vector<iovec>& pieces) {
+    temp_guard guard;
+    int fd = -1;
+    for (int attempt = 0; attempt < TEMP_ATTEMPTS && fd < 0; attempt++) {
+        std::string name = temp_name(t.dir);
+        fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) guard.path = name;
+        else if (errno != EEXIST) break;
+    }
+    if (fd < 0) return failure(problem::output_unopenable, 0, errno);
+    int err = write_all(fd, pieces);
+    if (err == 0) carry_over(fd, t);
+    if (err == 0 && t.exists && fsync(fd) != 0) err = errno;
+    if (close(fd) != 0 && err == 0) err = errno;
+    if (err == 0 && rename(guard.path.c_str(), t.path.c_str()) != 0) err = errno;
+    if (err) return failure(problem::output_unwritable, 0, err);
+    guard.path.clear();
+    if (t.exists) sync_directory(t.dir);
+    return {};
+}
 
 }  // namespace
 
 status write_output_file(const char* output_path, const std::vector<iovec>& pieces) {
-    struct stat st;
-    bool exists = stat(output_path, &st) == 0;
-    if (exists && !S_ISREG(st.st_mode)) return write_direct(output_path, pieces);
-
-    std::string target = final_target(output_path);
-    std::string temp;
-    int fd = create_temp(directory_of(target), temp);
-    if (fd < 0) return failure(problem::output_unopenable, 0, errno);
-    temp_guard guard{temp};
-    if (exists) fchmod(fd, st.st_mode & 07777);
-    int err = write_all(fd, pieces);
-    if (close(fd) != 0 && err == 0) err = errno;
-    if (err == 0 && rename(temp.c_str(), target.c_str()) != 0) err = errno;
-    if (err) return failure(problem::output_unwritable, 0, err);
-    guard.keep = true;
-    return {};
+    output_target t;
+    if (status s = find_output_target(output_path, t); !s.ok()) return s;
+    if (t.exists && !S_ISREG(t.st.st_mode)) return write_direct(t.path, pieces);
+    status result;
+    if (write_unnamed(t, pieces, result) != outcome::unnamed_unavailable) return result;
+    return write_named(t, pieces);
 }

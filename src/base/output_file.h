@@ -1,6 +1,6 @@
 /*
  * Writing a finished output file in one go, without ever leaving a partial
- * file behind.
+ * file behind, safely over an existing one.
  */
 #ifndef MORVEL_BASE_OUTPUT_FILE_H
 #define MORVEL_BASE_OUTPUT_FILE_H
@@ -11,9 +11,10 @@
 
 #include "base/status.h"
 
-// Writes the pieces to output_path through a temporary file renamed over
-// it (directly when the path is an existing non-regular file). A failure
-// leaves no partial file behind.
+// Writes the pieces to output_path through a file that takes the output's
+// name only when it is complete (directly when the path is an existing
+// non-regular file). A failure leaves no partial file behind, and an
+// existing output as it was.
 status write_output_file(const char* output_path, const std::vector<iovec>& pieces);
 
 #endif

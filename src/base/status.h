@@ -13,8 +13,7 @@ enum class problem : uint8_t {
     none,
     // reading the input
     input_unopenable,
-    input_unseekable,
-    input_length_unknown,
+    input_not_regular,
     input_too_large,  // value: the size
     input_no_memory,
     input_short_read,
