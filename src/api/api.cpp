@@ -15,6 +15,7 @@
 #include "analyze/doc_users.h"
 #include "analyze/page_tree.h"
 #include "analyze/plan.h"
+#include "analyze/signatures.h"
 #include "api/messages.h"
 #include "base/error.h"
 #include "base/input_file.h"
@@ -39,6 +40,7 @@ static status optimize(const char* input_path, const char* output_path) {
     document doc;
     if (status s = read_input_file(input_path, doc.input); !s.ok()) return s;
     if (status s = load_document(doc); !s.ok()) return s;
+    if (has_signatures(doc)) return failure(problem::signed_document);
 
     page_tree tree;
     if (status s = find_page_tree(doc, tree); !s.ok()) return s;

@@ -27,6 +27,8 @@ void report(const status& s, const char* in, const char* out) {
             return set_error("no valid PDF objects found in '%s'", in);
         case problem::objstm_too_large:
             return set_error("object stream %d 0 is too large to decode in '%s'", static_cast<int>(v), in);
+        case problem::signed_document:
+            return set_error("'%s' is signed: linearizing would invalidate its signatures", in);
         case problem::no_pages:
             return set_error("failed to find valid pages in '%s' (found %d)", in, static_cast<int>(v));
         case problem::numbers_out_of_range:

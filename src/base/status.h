@@ -22,6 +22,7 @@ enum class problem : uint8_t {
     no_objects,
     objstm_too_large,  // value: the object stream's number
     // analysis
+    signed_document,
     no_pages,              // value: the pages found
     numbers_out_of_range,  // value: the largest object number
     // writing
