@@ -40,6 +40,10 @@ struct chain_reader {
     std::vector<xref_entry> first;
     std::vector<char> seen;
     std::unordered_set<int32_t> read_offsets;
+    // Cross-reference stream records by header offset, made at first use:
+    // a chain of many sections looks one up per section.
+    std::unordered_map<int32_t, const pdf_obj*> streams_at;
+    bool indexed = false;
 
     void note(int64_t num, xref_entry e) {
         auto it = wanted.find(num);
@@ -131,12 +135,15 @@ int64_t read_stream_section(chain_reader& c, const pdf_obj& r) {
     return offset_entry(d, "Prev");
 }
 
-const pdf_obj* stream_record_at(const chain_reader& c, int32_t x) {
-    for (const pdf_obj& r : c.xref_streams)
-        if (r.hdr_pos == x) return &r;
-    for (const pdf_obj& r : c.table)
-        if (r.hdr_pos == x && has_type(r.body.data(), r.body_len(), "XRef")) return &r;
-    return nullptr;
+const pdf_obj* stream_record_at(chain_reader& c, int32_t x) {
+    if (!c.indexed) {
+        for (const pdf_obj& r : c.xref_streams) c.streams_at.emplace(r.hdr_pos, &r);
+        for (const pdf_obj& r : c.table)
+            if (has_type(r.body.data(), r.body_len(), "XRef")) c.streams_at.emplace(r.hdr_pos, &r);
+        c.indexed = true;
+    }
+    auto it = c.streams_at.find(x);
+    return it == c.streams_at.end() ? nullptr : it->second;
 }
 
 struct classic_entry {
@@ -243,7 +250,7 @@ bool chain_live_definitions(const input_file& input, const std::vector<pdf_obj>&
                             const std::vector<int32_t>& numbers, std::vector<int32_t>& winner) {
     winner.assign(numbers.size(), -1);
     if (numbers.empty()) return true;
-    chain_reader c{input.data.get(), input.len, table, xref_streams, {}, {}, {}, {}};
+    chain_reader c{input.data.get(), input.len, table, xref_streams, {}, {}, {}, {}, {}, false};
     for (size_t k = 0; k < numbers.size(); k++) c.wanted.emplace(numbers[k], k);
     c.first.resize(numbers.size());
     c.seen.assign(numbers.size(), 0);
