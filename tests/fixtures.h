@@ -281,7 +281,7 @@ struct analysed {
     }
     uint8_t users(int32_t num) const { return x.users.of(objects.position(num)); }
     std::vector<int32_t> refs(int32_t num) const {
-        return x.reach.ref_pages[static_cast<size_t>(objects.position(num))];
+        return x.reach.pages_of(objects.position(num));
     }
     // The objects after the shared ones: the page-tree root (0 for one the
     // writer creates), then the other objects in file order.

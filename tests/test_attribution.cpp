@@ -36,7 +36,7 @@ ints others(const testutil::analysis& a) {
 }
 
 ints refs(const doc_table& t, const testutil::analysis& a, int32_t num) {
-    return a.reach.ref_pages[static_cast<size_t>(t.pos(num))];
+    return a.reach.pages_of(t.pos(num));
 }
 
 // The inherited lookups of one page with nothing cached from other pages.

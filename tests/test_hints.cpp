@@ -60,9 +60,14 @@ struct hint_case {
             o.num = num;
             o.body = "<< >>";
             doc.objects.items.push_back(o);
-            reach.ref_pages.push_back(refs);
+            // Equal sets are one set, as the page walks make them.
+            auto same = std::find(reach.sets.begin(), reach.sets.end(), refs);
+            reach.set_of.push_back(static_cast<int32_t>(same - reach.sets.begin()));
+            if (same == reach.sets.end()) reach.sets.push_back(refs);
         }
         doc.objects.build_index();
+        order.first_groups.assign(pages[0].size(), 1);
+        order.shared_groups.assign(shared.size(), 1);
         slots.resize(static_cast<size_t>(order.number_count()));
         for (size_t i = 0; i < reached.size(); i++) {
             int32_t n = order.new_num[static_cast<size_t>(reached[i].first)];

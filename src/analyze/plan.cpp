@@ -97,12 +97,55 @@ void classify_objects(const document& doc, const page_tree& tree, const attribut
         // tree of its own. A second record with a number already used (the
         // loader leaves none) is never written either.
         if (placed[i] || tree.type_of(objects, pos) == TYPE_PAGES || objects.position(rec.num) != pos) continue;
-        place(rec, pages.ref_pages[i], users.of(pos), users.use_outlines, page_count, out);
+        place(rec, pages.pages_of(pos), users.of(pos), users.use_outlines, page_count, out);
     }
     place_outline_run(users.use_outlines, out);
 
     for (size_t k = 1; k < out.page_groups.size(); k++)
         out.rest_objs.insert(out.rest_objs.end(), out.page_groups[k].begin(), out.page_groups[k].end());
+}
+
+// Some readers of hint tables take an entry for its first object only, so
+// an entry stays one object unless the references of later pages to single
+// objects would outnumber the objects and pages this many times.
+constexpr int64_t GROUPING_RATIO = 64;
+
+// The references later pages make to the objects of list, one per object.
+int64_t later_page_references(const obj_list& objects, const attribution& pages, const std::vector<int32_t>& list) {
+    int64_t total = 0;
+    for (int32_t num : list) {
+        const std::vector<int32_t>& set = pages.pages_of(objects.position(num));
+        total += static_cast<int64_t>(set.size()) - (!set.empty() && set[0] == 0 ? 1 : 0);
+    }
+    return total;
+}
+
+// Runs of consecutive objects of list that exactly the same pages reach: a
+// page needs the objects of a run all together or not at all.
+std::vector<int32_t> runs_of_equal_sets(const obj_list& objects, const attribution& pages,
+                                        const std::vector<int32_t>& list) {
+    std::vector<int32_t> runs;
+    int32_t last_set = -1;
+    for (int32_t num : list) {
+        int32_t set = pages.set_of[static_cast<size_t>(objects.position(num))];
+        if (runs.empty() || set != last_set) runs.push_back(0);
+        runs.back()++;
+        last_set = set;
+    }
+    return runs;
+}
+
+void group_hint_entries(const obj_list& objects, const attribution& pages, plan& out) {
+    const std::vector<int32_t>& first = out.page_groups[0];
+    int64_t singles = later_page_references(objects, pages, first) + later_page_references(objects, pages, out.shared_objs);
+    int64_t budget = GROUPING_RATIO * (static_cast<int64_t>(objects.items.size()) + static_cast<int64_t>(out.page_groups.size()));
+    if (singles <= budget) {
+        out.first_groups.assign(first.size(), 1);
+        out.shared_groups.assign(out.shared_objs.size(), 1);
+        return;
+    }
+    out.first_groups = runs_of_equal_sets(objects, pages, first);
+    out.shared_groups = runs_of_equal_sets(objects, pages, out.shared_objs);
 }
 
 }  // namespace
@@ -111,6 +154,7 @@ status make_plan(const document& doc, const page_tree& tree, const attribution& 
                  plan& out) {
     out = plan();
     classify_objects(doc, tree, pages, users, out);
+    group_hint_entries(doc.objects, pages, out);
     int32_t max_num = 0;
     for (const pdf_obj& rec : doc.objects.items) max_num = std::max(max_num, rec.num);
     out.max_num = max_num;

@@ -37,6 +37,13 @@ struct plan {
     std::vector<page_group> page_groups;
     std::vector<int32_t> rest_objs;    // entries 1.. of page_groups, concatenated
     std::vector<int32_t> shared_objs;  // reached by two or more later pages
+    // The entries of the shared object hint table, by their sizes: the
+    // first page's objects (page_groups[0] in order), then the shared
+    // objects. An entry is one object, or (when single objects would make
+    // the table's references many times the objects) a group: a run of
+    // consecutive objects that exactly the same pages reach.
+    std::vector<int32_t> first_groups;
+    std::vector<int32_t> shared_groups;
     // Old number of the page-tree root the output keeps; 0 when the writer
     // creates one. The output's page tree ends the objects after the shared
     // ones, its root last (K - 1).

@@ -35,6 +35,8 @@ struct hint_values {
     int32_t bits_nref = 0, bits_id = 0;
     std::vector<int32_t> slen;        // per shared object entry: its length
     int32_t min_slen = 0, bits_slen = 0;
+    std::vector<int32_t> group_size;  // per shared object entry: its objects
+    int32_t bits_group = 0;
     int32_t first_shared_num = 0, first_shared_pos = 0;
 };
 
@@ -62,35 +64,62 @@ void spread(const std::vector<int32_t>& v, int32_t& min, int32_t& bits) {
     bits = bits_for(static_cast<int64_t>(hi) - lo);
 }
 
-// For every later page, the identifiers of the first-page and shared
-// objects it reaches, in table order: one pass over the table, with each
-// object's identifier (first match in its list) looked up by number.
-void shared_references(const obj_list& objects, const attribution& pages, const plan& order, hint_values& v) {
-    const page_group& first = order.page_groups[0];
-    const std::vector<int32_t>& shared = order.shared_objs;
-    int32_t f = static_cast<int32_t>(first.size());
-    std::vector<int32_t> id_of(static_cast<size_t>(order.max_num) + 1, -1);
-    auto mark = [&](int32_t num, int32_t id) {
-        if (num >= 0 && num <= order.max_num) id_of[static_cast<size_t>(num)] = id;
+// Visits the entries of the shared object hint table in order: each
+// entry's index, its objects and how many there are.
+template <class Visit>
+void for_each_entry(const plan& order, Visit visit) {
+    int32_t index = 0;
+    auto walk = [&](const std::vector<int32_t>& objs, const std::vector<int32_t>& sizes) {
+        size_t at = 0;
+        for (int32_t size : sizes) {
+            visit(index++, &objs[at], size);
+            at += static_cast<size_t>(size);
+        }
     };
-    for (size_t j = shared.size(); j-- > 0;) mark(shared[j], f + static_cast<int32_t>(j));
-    for (size_t j = first.size(); j-- > 0;) mark(first[j], static_cast<int32_t>(j));
+    walk(order.page_groups[0], order.first_groups);
+    walk(order.shared_objs, order.shared_groups);
+}
+
+// For every later page, the identifiers of the entries it reaches, in table
+// order of their first objects: one pass over the table, with each entry's
+// identifier looked up by the number of its first object (the pages that
+// reach an entry reach each of its objects).
+void shared_references(const obj_list& objects, const attribution& pages, const plan& order, hint_values& v) {
+    std::vector<int32_t> id_of(static_cast<size_t>(order.max_num) + 1, -1);
+    int32_t entries = 0;
+    for_each_entry(order, [&](int32_t index, const int32_t* objs, int32_t) {
+        if (objs[0] >= 0 && objs[0] <= order.max_num && id_of[static_cast<size_t>(objs[0])] < 0)
+            id_of[static_cast<size_t>(objs[0])] = index;
+        entries = index + 1;
+    });
 
     v.ids.assign(static_cast<size_t>(v.pages), page_group());
     for (size_t i = 0; i < objects.items.size(); i++) {
         const pdf_obj& rec = objects.items[i];
-        const std::vector<int32_t>& reached = pages.ref_pages[i];
-        if (reached.empty() || rec.num < 0 || rec.num > order.max_num) continue;
+        if (rec.num < 0 || rec.num > order.max_num) continue;
         int32_t id = id_of[static_cast<size_t>(rec.num)];
         if (id < 0) continue;
-        for (int32_t k : reached)
+        for (int32_t k : pages.pages_of(static_cast<int32_t>(i)))
             if (k >= 1 && k < v.pages) pg_push(v.ids[static_cast<size_t>(k)], id);
     }
     int32_t max_nref = 0;
     for (const page_group& g : v.ids)
         if (static_cast<int32_t>(g.size()) > max_nref) max_nref = static_cast<int32_t>(g.size());
     v.bits_nref = bits_for(max_nref);
-    v.bits_id = bits_for(f + static_cast<int64_t>(shared.size()));
+    v.bits_id = bits_for(entries);
+}
+
+void shared_entries(const plan& order, const length_of& len, hint_values& v) {
+    int32_t largest = 1;
+    for_each_entry(order, [&](int32_t, const int32_t* objs, int32_t size) {
+        uint32_t total = 0;
+        for (int32_t k = 0; k < size; k++) total += len(objs[k]);
+        v.slen.push_back(static_cast<int32_t>(total));
+        v.group_size.push_back(size);
+        largest = size > largest ? size : largest;
+    });
+    spread(v.slen, v.min_slen, v.bits_slen);
+    v.bits_group = bits_for(largest - 1);
 }
 
 hint_values compute(const obj_list& objects, const attribution& pages, const plan& order,
@@ -104,9 +133,7 @@ hint_values compute(const obj_list& objects, const attribution& pages, const pla
     }
     spread(v.nobj, v.min_nobj, v.bits_nobj);
     spread(v.plen, v.min_plen, v.bits_plen);
-    for (int32_t o : order.page_groups[0]) v.slen.push_back(static_cast<int32_t>(len(o)));
-    for (int32_t o : order.shared_objs) v.slen.push_back(static_cast<int32_t>(len(o)));
-    spread(v.slen, v.min_slen, v.bits_slen);
+    shared_entries(order, len, v);
     shared_references(objects, pages, order, v);
     if (!order.shared_objs.empty()) {
         v.first_shared_num = order.number_of(order.shared_objs[0]);
@@ -154,14 +181,15 @@ void page_offset_table(bit_buf& b, const hint_values& v, int32_t hint_pos) {
 void shared_object_table(bit_buf& b, const hint_values& v, const plan& order) {
     put(b, v.first_shared_num, 32);
     put(b, v.first_shared_pos, 32);
-    put(b, static_cast<int64_t>(order.page_groups[0].size()), 32);
+    put(b, static_cast<int64_t>(order.first_groups.size()), 32);
     put(b, static_cast<int64_t>(v.slen.size()), 32);
-    put(b, 0, 16);
+    put(b, v.bits_group, 16);
     put(b, v.min_slen, 32);
     put(b, v.bits_slen, 16);
     put_column(b, v.slen, v.min_slen, v.bits_slen);
     for (size_t i = 0; i < v.slen.size(); i++) put(b, 0, 1);  // no signatures
     bit_flush(b);
+    put_column(b, v.group_size, 1, v.bits_group);
 }
 
 // The outline hint table (ISO 32000-1 generic hint table): the outline
