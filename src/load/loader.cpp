@@ -10,6 +10,7 @@
 #include "load/file_header.h"
 #include "load/object_scan.h"
 #include "load/object_streams.h"
+#include "load/stream_bounds.h"
 #include "load/stream_lengths.h"
 #include "load/trailer_facts.h"
 
@@ -18,6 +19,11 @@ status load_document(document& doc) {
     doc.objects.items.clear();
     doc.xref_streams.clear();
     scan_objects(doc.input, doc.objects.items);
+    std::vector<known_length> lengths = referenced_stream_lengths(doc.input, doc.objects.items);
+    if (!lengths.empty()) {
+        doc.objects.items.clear();
+        scan_objects(doc.input, doc.objects.items, lengths);
+    }
     if (status s = expand_object_streams(doc.objects.items, doc.xref_streams); !s.ok()) return s;
     resolve_duplicates(doc);
     doc.objects.build_index();

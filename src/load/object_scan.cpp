@@ -4,9 +4,11 @@
  * Objects are found by their headers, not through the cross-reference
  * data (which may be missing or wrong). An object's text runs to its "endobj", or to the next object
  * header when that comes first, so bodies never overlap and a damaged file
- * costs linear time. A stream's data ends where a direct /Length says when
+ * costs linear time. A stream's data ends where its length says when
  * "endstream" stands there (then nothing inside the data is taken for a
- * header); otherwise at the "endstream" keyword, less one line end.
+ * header); otherwise at the "endstream" keyword, less one line end. The
+ * length is a direct /Length, or one the loader worked out beforehand for a
+ * /Length given by reference.
  */
 #include <algorithm>
 #include <cstring>
@@ -52,9 +54,16 @@ namespace {
 struct scanner {
     const char* buf;
     int32_t len;
+    const std::vector<known_length>& known;
     search_memo headers{buf, len, "obj", find_header};
     search_memo endobjs{buf, len, "endobj", find_kw};
     search_memo streams{buf, len, "stream", find_kw};
+
+    int32_t known_at(int32_t hdr_pos) const {
+        auto it = std::lower_bound(known.begin(), known.end(), hdr_pos,
+                                   [](const known_length& k, int32_t at) { return k.hdr_pos < at; });
+        return it != known.end() && it->hdr_pos == hdr_pos ? it->length : -1;
+    }
 };
 
 }  // namespace
@@ -97,7 +106,7 @@ static void open_stream(pdf_obj& o, const char* buf, int32_t len, int32_t q, int
     o.body = extract_dict_text(buf, q, s);
 }
 
-// Fills a stream object whose data a direct /Length gives exactly, without
+// Fills a stream object whose data a known length gives exactly, without
 // searching the data; false when the object needs the general rules.
 static bool scan_exact_stream(scanner& sc, int32_t pos, int32_t q, pdf_obj& o, bool& keep, int32_t& next) {
     const char* buf = sc.buf;
@@ -107,6 +116,7 @@ static bool scan_exact_stream(scanner& sc, int32_t pos, int32_t q, pdf_obj& o, b
     if (find_kw(buf, s, pos + 3, "endobj") >= 0 || find_header_below(buf, sc.len, pos + 1, s - 1) >= 0)
         return false;
     int32_t length = direct_length(buf + q, s - q);
+    if (length < 0) length = sc.known_at(o.hdr_pos);
     if (length < 0) return false;
     int32_t data_pos = data_start(buf, sc.len, s);
     int32_t es = endstream_after(buf, sc.len, static_cast<int64_t>(data_pos) + length);
@@ -181,8 +191,8 @@ static int32_t scan_object(scanner& sc, int32_t pos, pdf_obj& o, bool& keep) {
     return scan_bounded_object(sc, pos, q, o, keep);
 }
 
-void scan_objects(const input_file& input, std::vector<pdf_obj>& table) {
-    scanner sc{input.data.get(), input.len};
+void scan_objects(const input_file& input, std::vector<pdf_obj>& table, const std::vector<known_length>& known) {
+    scanner sc{input.data.get(), input.len, known};
     int32_t pos = sc.headers.next(0);
     while (pos >= 0) {
         pdf_obj o;

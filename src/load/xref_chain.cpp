@@ -245,16 +245,11 @@ int32_t settle(const std::vector<pdf_obj>& table, const std::vector<int32_t>& de
 
 }  // namespace
 
-bool chain_live_definitions(const input_file& input, const std::vector<pdf_obj>& table,
-                            const std::vector<pdf_obj>& xref_streams,
-                            const std::vector<int32_t>& numbers, std::vector<int32_t>& winner) {
-    winner.assign(numbers.size(), -1);
-    if (numbers.empty()) return true;
-    chain_reader c{input.data.get(), input.len, table, xref_streams, {}, {}, {}, {}, {}, false};
+// Reads the chain for numbers into c; false when it is missing or damaged.
+static bool read_chain(chain_reader& c, const std::vector<int32_t>& numbers) {
     for (size_t k = 0; k < numbers.size(); k++) c.wanted.emplace(numbers[k], k);
     c.first.resize(numbers.size());
     c.seen.assign(numbers.size(), 0);
-
     int64_t start = startxref_value(c.buf, c.len);
     if (start < 0) return false;
     try {
@@ -262,6 +257,16 @@ bool chain_live_definitions(const input_file& input, const std::vector<pdf_obj>&
     } catch (const damaged&) {
         return false;
     }
+    return true;
+}
+
+bool chain_live_definitions(const input_file& input, const std::vector<pdf_obj>& table,
+                            const std::vector<pdf_obj>& xref_streams,
+                            const std::vector<int32_t>& numbers, std::vector<int32_t>& winner) {
+    winner.assign(numbers.size(), -1);
+    if (numbers.empty()) return true;
+    chain_reader c{input.data.get(), input.len, table, xref_streams, {}, {}, {}, {}, {}, false};
+    if (!read_chain(c, numbers)) return false;
 
     std::vector<std::vector<int32_t>> defs(numbers.size());
     for (size_t pos = 0; pos < table.size(); pos++) {
@@ -270,5 +275,17 @@ bool chain_live_definitions(const input_file& input, const std::vector<pdf_obj>&
     }
     for (size_t k = 0; k < numbers.size(); k++)
         if (c.seen[k]) winner[k] = settle(table, defs[k], c.first[k]);
+    return true;
+}
+
+bool chain_offsets(const input_file& input, const std::vector<pdf_obj>& table, const std::vector<int32_t>& numbers,
+                   std::vector<int64_t>& offsets) {
+    offsets.assign(numbers.size(), -1);
+    if (numbers.empty()) return true;
+    const std::vector<pdf_obj> no_streams;
+    chain_reader c{input.data.get(), input.len, table, no_streams, {}, {}, {}, {}, {}, false};
+    if (!read_chain(c, numbers)) return false;
+    for (size_t k = 0; k < numbers.size(); k++)
+        if (c.seen[k] && c.first[k].type == AT_OFFSET) offsets[k] = c.first[k].field;
     return true;
 }
