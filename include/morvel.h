@@ -8,8 +8,9 @@
  * morvel_last_error() holds one human-readable message, after a success it
  * holds "". There are no handles and no options.
  *
- * The error text is one buffer for the whole process: calls must not overlap,
- * and a message belongs to the most recent call from any thread.
+ * Calls may overlap when they come from different threads: nothing is
+ * shared between calls. The error text is kept per thread: each thread sees
+ * the message of its own most recent call.
  */
 #ifndef MORVEL_H
 #define MORVEL_H
@@ -24,15 +25,17 @@
 extern "C" {
 #endif
 
-/* Empties the error text. Always returns 1; calling it is optional. */
+/* Empties the calling thread's error text. Always returns 1; calling it is
+ * optional. */
 MORVEL_API int morvel_init(void);
 
-/* Empties the error text. Nothing needs tearing down; later calls still work. */
+/* Empties the calling thread's error text. Nothing needs tearing down; later
+ * calls still work. */
 MORVEL_API void morvel_cleanup(void);
 
-/* The current error text: never NULL, "" when there is no message. The pointer
- * stays the same for the library's lifetime; the text changes with later
- * calls. At most 1023 bytes, UTF-8. */
+/* The calling thread's error text: never NULL, "" when there is no message.
+ * The pointer stays the same for the thread's lifetime; the text changes
+ * with the thread's later calls. At most 1023 bytes, UTF-8. */
 MORVEL_API const char* morvel_last_error(void);
 
 /* Returns 1 when the file at input_path starts with an acceptable

@@ -6,7 +6,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-char g_err[ERR_CAP];
+thread_local char g_err[ERR_CAP];
 
 void set_error(const char* fmt, ...) {
     va_list ap;

@@ -1,7 +1,9 @@
 /*
- * The library's error text: one message, replaced by each failing call and
- * emptied by each successful one. set_error is its only writer besides
- * clear_error; the exported morvel_last_error hands out a pointer to it.
+ * The library's error text: one message per thread, replaced by each
+ * failing call and emptied by each successful one, so calls from different
+ * threads may overlap and each thread sees the message of its own last
+ * call. set_error is its only writer besides clear_error; the exported
+ * morvel_last_error hands out a pointer to the calling thread's text.
  */
 #ifndef MORVEL_BASE_ERROR_H
 #define MORVEL_BASE_ERROR_H
@@ -10,7 +12,7 @@
 
 inline constexpr size_t ERR_CAP = 1024;
 
-extern char g_err[ERR_CAP];
+extern thread_local char g_err[ERR_CAP];
 
 // Formats the message into g_err, replacing what was there; a text longer
 // than 1023 bytes is cut there and stays NUL-terminated.

@@ -1,0 +1,104 @@
+// Calls from many threads at once: every output and every message must be
+// what the same call gives alone, and each thread reads its own message.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fixtures.h"
+#include "morvel.h"
+#include "test_util.h"
+
+namespace {
+
+using testutil::read_file;
+using testutil::scratch_dir;
+using testutil::write_file;
+
+struct job {
+    std::string in;
+    std::string want_bytes;    // the output alone, empty when the call fails
+    std::string want_message;  // optimize's message
+    int want_check;            // check on the input
+    std::string want_check_message;
+};
+
+TEST(Threads, OverlappingCallsKeepTheirOwnResultsAndMessages) {
+    scratch_dir dir;
+    std::vector<job> jobs;
+    for (int k = 0; k < 4; k++) {
+        job j;
+        j.in = dir.file("doc" + std::to_string(k) + ".pdf");
+        write_file(j.in, testutil::simple_pdf(2 + 3 * k));
+        jobs.push_back(j);
+    }
+    jobs.push_back({dir.file("missing.pdf"), "", "", 0, ""});
+    write_file(dir.file("junk.pdf"), "%PDF-1.4\nno objects at all, only words\n" + std::string(100, 'x'));
+    jobs.push_back({dir.file("junk.pdf"), "", "", 0, ""});
+
+    // What each call gives on its own.
+    for (job& j : jobs) {
+        std::string out = dir.file("alone.pdf");
+        if (morvel_optimize(j.in.c_str(), out.c_str())) {
+            j.want_bytes = read_file(out);
+            ASSERT_EQ(morvel_check(out.c_str()), 1);
+        }
+        j.want_message = morvel_last_error();
+        j.want_check = morvel_check(j.in.c_str());
+        j.want_check_message = morvel_last_error();
+    }
+    ASSERT_FALSE(jobs[4].want_message.empty());
+    ASSERT_FALSE(jobs[5].want_message.empty());
+
+    const int threads = 8, rounds = 12;
+    std::atomic<int> faults{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; t++) {
+        pool.emplace_back([&, t] {
+            const char* text = morvel_last_error();
+            std::string out = dir.file("out" + std::to_string(t) + ".pdf");
+            for (int r = 0; r < rounds; r++) {
+                const job& j = jobs[static_cast<size_t>(t + r) % jobs.size()];
+                int ok = morvel_optimize(j.in.c_str(), out.c_str());
+                if (ok != !j.want_bytes.empty() || j.want_message != morvel_last_error()) faults++;
+                if (ok && (read_file(out) != j.want_bytes || morvel_check(out.c_str()) != 1 || *morvel_last_error()))
+                    faults++;
+                if (morvel_check(j.in.c_str()) != j.want_check || j.want_check_message != morvel_last_error())
+                    faults++;
+                if (morvel_last_error() != text) faults++;  // the same buffer for the thread's lifetime
+            }
+            // Emptying the text is the calling thread's business only.
+            morvel_optimize(jobs[4].in.c_str(), out.c_str());
+            morvel_init();
+            if (*morvel_last_error()) faults++;
+            morvel_optimize(jobs[4].in.c_str(), out.c_str());
+            morvel_cleanup();
+            if (*morvel_last_error()) faults++;
+        });
+    }
+    for (std::thread& th : pool) th.join();
+    EXPECT_EQ(faults.load(), 0);
+}
+
+TEST(Threads, EachThreadSeesItsOwnLastMessage) {
+    scratch_dir dir;
+    std::string a = dir.file("a.pdf"), b = dir.file("b.pdf");
+    std::atomic<int> stage{0};
+    std::string seen_by_other;
+    std::thread other([&] {
+        morvel_check(b.c_str());
+        stage = 1;
+        while (stage != 2) std::this_thread::yield();
+        seen_by_other = morvel_last_error();
+    });
+    while (stage != 1) std::this_thread::yield();
+    morvel_check(a.c_str());
+    stage = 2;
+    other.join();
+    EXPECT_EQ(std::string(morvel_last_error()), "cannot stat '" + a + "'");
+    EXPECT_EQ(seen_by_other, "cannot stat '" + b + "'");
+}
+
+}  // namespace
