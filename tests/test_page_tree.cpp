@@ -90,9 +90,11 @@ TEST(PageTree, IndirectKidsAreFollowed) {
 }
 
 TEST(PageTree, KidTokens) {
-    testutil::doc_table t;  // generation and R optional, 0 skipped, minus sign stepped over
+    // Generation and R optional, 0 skipped, minus sign stepped over, a
+    // number too large for 32 bits passed over.
+    testutil::doc_table t;
     t.add(1, "<</Type/Catalog/Pages 2 0 R>>")
-        .add(2, "<</Type/Pages/Kids[0 0 R 5R -3 0 R\n6 0 R]/X[7 0 R]>>")
+        .add(2, "<</Type/Pages/Kids[0 0 R 5R -3 0 R\n99999999999 0 R 6 0 R 4294967303]/X[7 0 R]>>")
         .add(3, page(2))
         .add(5, page(2))
         .add(6, page(2))

@@ -66,7 +66,12 @@ void parse_kids(const char* t, int32_t len, int32_t i, size_t cap, std::vector<i
             i++;
             continue;
         }
+        int32_t before = i;
         int32_t a = parse_int_at(t, len, &i);
+        if (i == before) {  // digits too many for a number: no kid
+            while (i < len && is_digit(byte_at(t, i))) i++;
+            continue;
+        }
         parse_int_at(t, len, &i);  // generation, not needed
         i = skip_space(t, len, i);
         if (i < len && t[i] == 'R') i++;
