@@ -2,11 +2,12 @@
 # Installs what the tests need (Debian packages, only those missing), then
 # builds and tests twice: a Release build and an AddressSanitizer + UBSan
 # build. Every test runs through CTest in both. A ThreadSanitizer build then
-# runs the tests of calls from many threads.
+# runs the tests of calls from many threads, and each fuzz target runs for
+# a minute (FUZZ_SECONDS) from its seeds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf poppler-utils python3 strace)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf poppler-utils python3 strace clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -35,3 +36,5 @@ build build/asan all -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVEL_SANITIZE=ON
 
 build build/tsan morvel_tests -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMORVEL_TSAN=ON
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest -j "$jobs" -R '^Threads\.' --output-on-failure)
+
+./scripts/fuzz-smoke.sh "${FUZZ_SECONDS:-60}"

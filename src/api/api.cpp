@@ -1,31 +1,19 @@
 /*
- * The exported functions and the optimize pipeline.
+ * The exported functions.
  *
- * morvel_optimize is one straight pipeline: read the input, find and
- * resolve its objects, work out the page structure, serialise everything
- * into memory, and only then create the output. Each stage either succeeds
- * or says what went wrong; containers own everything, so an early return
- * releases it all. Running out of memory anywhere surfaces as
- * std::bad_alloc and is turned into a message here: no exception ever
- * leaves the library.
+ * morvel_optimize is one straight pipeline: read the input, rewrite it in
+ * memory, and only then create the output. Running out of memory anywhere
+ * surfaces as std::bad_alloc and is turned into a message here: no
+ * exception ever leaves the library.
  */
 #include <new>
 
-#include "analyze/attribution.h"
-#include "analyze/doc_users.h"
-#include "analyze/page_tree.h"
-#include "analyze/plan.h"
-#include "analyze/signatures.h"
 #include "api/messages.h"
+#include "api/pipeline.h"
 #include "base/error.h"
 #include "base/input_file.h"
 #include "base/output_file.h"
-#include "load/loader.h"
 #include "morvel.h"
-#include "write/file_image.h"
-#include "write/hints.h"
-#include "write/serialize.h"
-#include "write/xref_sections.h"
 
 extern "C" int morvel_init(void) {
     clear_error();
@@ -39,25 +27,9 @@ extern "C" const char* morvel_last_error(void) { return g_err; }
 static status optimize(const char* input_path, const char* output_path) {
     document doc;
     if (status s = read_input_file(input_path, doc.input); !s.ok()) return s;
-    if (status s = load_document(doc); !s.ok()) return s;
-    if (has_signatures(doc)) return failure(problem::signed_document);
-
-    page_tree tree;
-    if (status s = find_page_tree(doc, tree); !s.ok()) return s;
-    attribution reach = attribute_pages(doc, tree);
-    doc_users users = find_doc_users(doc, tree, reach);
-    plan order;
-    if (status s = make_plan(doc, tree, reach, users, order); !s.ok()) return s;
-
-    std::vector<out_slot> slots = serialize_objects(doc, tree, order);
-    trailer_extras extras = find_trailer_extras(doc, order);
-    front_offsets front;
-    if (status s = place_front(order, slots, extras, front); !s.ok()) return s;
-    if (status s = build_hint_stream(doc, reach, order, slots, front.hint_pos); !s.ok()) return s;
-    file_image image;
-    if (status s = lay_out_file(tree, order, slots, extras, front, doc.version, image); !s.ok()) return s;
-
-    return write_output_file(output_path, image.pieces);
+    linearized_file out;
+    if (status s = linearize(doc, out); !s.ok()) return s;
+    return write_output_file(output_path, out.image.pieces);
 }
 
 extern "C" int morvel_optimize(const char* input_path, const char* output_path) {

@@ -13,6 +13,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -109,21 +110,24 @@ bool check_entries(const dict_view& d) {
     return true;
 }
 
+// Step 2: the size, for a file or a buffer called name.
+bool size_acceptable(const char* name, int64_t size, head& h) {
+    // Offsets are 32-bit: a size that does not fit must not wrap into a
+    // plausible-looking small number.
+    if (size > INT32_MAX)
+        return set_error("file '%s' is too large (%lld bytes)", name, static_cast<long long>(size)), false;
+    h.size = static_cast<int32_t>(size);
+    if (h.size < 64)
+        return set_error("file '%s' is too small (%ld bytes)", name, static_cast<long>(h.size)), false;
+    return true;
+}
+
 // Steps 1 to 3: the size and the head of the file.
 bool read_head(const char* path, head& h) {
     if (!path || !*path) return set_error("input_path is NULL or empty"), false;
     struct stat st;
     if (stat(path, &st) != 0) return set_error("cannot stat '%s'", path), false;
-    // Offsets are 32-bit: a size that does not fit must not wrap into a
-    // plausible-looking small number.
-    if (st.st_size > INT32_MAX)
-        return set_error("file '%s' is too large (%lld bytes)", path,
-                         static_cast<long long>(st.st_size)),
-               false;
-    h.size = static_cast<int32_t>(st.st_size);
-    if (h.size < 64)
-        return set_error("file '%s' is too small (%ld bytes)", path, static_cast<long>(h.size)),
-               false;
+    if (!size_acceptable(path, st.st_size, h)) return false;
     FILE* f = fopen(path, "rb");
     if (!f) return set_error("cannot open '%s'", path), false;
     h.n = static_cast<int32_t>(fread(h.buf, 1, CHECK_HEAD_MAX, f));
@@ -132,11 +136,8 @@ bool read_head(const char* path, head& h) {
     return true;
 }
 
-}  // namespace
-
-extern "C" int morvel_check(const char* input_path) {
-    head h;
-    if (!read_head(input_path, h)) return 0;
+// The steps after reading: the header line and the linearization dictionary.
+int check_head(const head& h) {
     if (h.n <= 7 || memcmp(h.buf, "%PDF-", 5) != 0)
         return set_error("file does not start with %%PDF-"), 0;
     int32_t o = first_object(h);
@@ -146,4 +147,21 @@ extern "C" int morvel_check(const char* input_path) {
     if (!check_entries(dict_view{h, p, dict_end(h, p)})) return 0;
     clear_error();
     return 1;
+}
+
+}  // namespace
+
+int check_bytes(const char* data, size_t len, const char* name) {
+    head h;
+    if (!size_acceptable(name, static_cast<int64_t>(len > INT64_MAX ? INT64_MAX : len), h)) return 0;
+    h.n = static_cast<int32_t>(len < CHECK_HEAD_MAX ? len : CHECK_HEAD_MAX);
+    memcpy(h.buf, data, static_cast<size_t>(h.n));
+    h.buf[h.n] = '\0';
+    return check_head(h);
+}
+
+extern "C" int morvel_check(const char* input_path) {
+    head h;
+    if (!read_head(input_path, h)) return 0;
+    return check_head(h);
 }

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -74,5 +75,15 @@ status read_input_file(const char* path, input_file& input) {
     }
     input.data[size] = '\0';
     input.len = static_cast<int32_t>(size);
+    return {};
+}
+
+status copy_input(const void* data, size_t len, input_file& input) {
+    if (len >= static_cast<size_t>(INPUT_LIMIT)) return failure(problem::input_too_large, static_cast<int64_t>(len));
+    input.data.reset(static_cast<char*>(malloc(len + 1)));
+    if (!input.data) return failure(problem::input_no_memory, 0, ENOMEM);
+    if (len) memcpy(input.data.get(), data, len);
+    input.data[len] = '\0';
+    input.len = static_cast<int32_t>(len);
     return {};
 }

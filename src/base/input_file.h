@@ -6,6 +6,7 @@
 #ifndef MORVEL_BASE_INPUT_FILE_H
 #define MORVEL_BASE_INPUT_FILE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -27,5 +28,8 @@ inline constexpr int64_t INPUT_LIMIT = 0x80000000LL;
 
 // Reads the whole file at path. An empty file is not a failure here.
 status read_input_file(const char* path, input_file& input);
+
+// The same from len bytes in memory, copied.
+status copy_input(const void* data, size_t len, input_file& input);
 
 #endif

@@ -1,0 +1,31 @@
+/*
+ * The rewrite itself, from an input in memory to the output's pieces in
+ * memory: every stage between reading the input and writing the output.
+ * The exported calls wrap it with their input and output; the fuzz targets
+ * call it directly.
+ */
+#ifndef MORVEL_API_PIPELINE_H
+#define MORVEL_API_PIPELINE_H
+
+#include <string>
+#include <vector>
+
+#include "base/status.h"
+#include "load/document.h"
+#include "write/file_image.h"
+#include "write/serialize.h"
+
+// The output as the writer leaves it: the file image's pieces point into
+// the slots, the image's own texts and the document's input buffer.
+struct linearized_file {
+    std::vector<out_slot> slots;
+    file_image image;
+
+    // The whole output as one string (for callers without a file).
+    std::string bytes() const;
+};
+
+// Loads doc.input and lays out its linearized form.
+status linearize(document& doc, linearized_file& out);
+
+#endif
