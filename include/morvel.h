@@ -3,7 +3,7 @@
  * check whether a PDF file is already linearized.
  *
  * The whole interface is these five functions. Paths are NUL-terminated byte
- * strings passed unchanged to the C library's stat/fopen. The two working
+ * strings passed unchanged to the system's file calls. The two working
  * functions return 1 on success and 0 on failure; after a failure
  * morvel_last_error() holds one human-readable message, after a success it
  * holds "". There are no handles and no options.
@@ -46,8 +46,8 @@ MORVEL_API int morvel_check(const char* input_path);
 
 /* Writes a linearized copy of input_path to output_path and returns 1, or
  * returns 0 with the reason in the error text. A failed call never creates
- * or changes the output file. Both paths may name the same file. Encrypted
- * inputs are refused. */
+ * or changes the output file. Both paths may name the same file. The input
+ * must be a regular file; encrypted and signed documents are refused. */
 MORVEL_API int morvel_optimize(const char* input_path, const char* output_path);
 
 #ifdef __cplusplus
