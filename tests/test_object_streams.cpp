@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "hostile_pdfs.h"
 
 namespace {
 
@@ -163,36 +164,6 @@ TEST(ObjStm, PredictedStream) {
 
 }  // namespace
 
-namespace {
-
-// A zlib stream of prefix followed by count copies of fill, made without
-// holding the decoded bytes.
-std::string zlib_of_run(const std::string& prefix, char fill, size_t count) {
-    z_stream z{};
-    deflateInit(&z, 9);
-    std::string out, chunk(1 << 20, fill), buf(1 << 16, '\0');
-    auto feed = [&](const std::string& in, size_t n, int flush) {
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-        z.avail_in = static_cast<uInt>(n);
-        do {
-            z.next_out = reinterpret_cast<Bytef*>(buf.data());
-            z.avail_out = static_cast<uInt>(buf.size());
-            deflate(&z, flush);
-            out.append(buf.data(), buf.size() - z.avail_out);
-        } while (z.avail_out == 0);
-    };
-    feed(prefix, prefix.size(), Z_NO_FLUSH);
-    for (size_t left = count; left > 0;) {
-        size_t n = std::min(left, chunk.size());
-        left -= n;
-        feed(chunk, n, left ? Z_NO_FLUSH : Z_FINISH);
-    }
-    deflateEnd(&z);
-    return out;
-}
-
-}  // namespace
-
 TEST(ObjStm, NumbersNamedManyTimesBecomeOneRecord) {
     // A million header entries naming three numbers: only the last entry
     // of each number counts, as duplicate resolution would decide.
@@ -214,7 +185,7 @@ TEST(ObjStm, StreamPastTheDecodingLimitFailsTheLoad) {
     // 256 MiB and one byte of data: its objects cannot be had, so the load
     // fails rather than losing them.
     std::string prefix = "11 0 (";
-    std::string z = zlib_of_run(prefix, ' ', (size_t{256} << 20) + 1 - prefix.size());
+    std::string z = hostile::deflated_run(prefix, ' ', (size_t{256} << 20) + 1 - prefix.size());
     document doc;
     status s = testutil::load_from(
         doc, stream_obj(9, "/Type/ObjStm/N 1/First 5/Filter/FlateDecode", z) + "1 0 obj<</A 1>>endobj\n");
