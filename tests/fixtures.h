@@ -57,7 +57,7 @@ inline status load_from(document& doc, const std::string& bytes) {
 inline std::string message_of(const status& s, const char* in = "in.pdf", const char* out = "out.pdf") {
     clear_error();
     report(s, in, out);
-    return g_err;
+    return error_text();
 }
 
 // A document and what loading, or only the object scan, made of its bytes.

@@ -22,7 +22,7 @@ extern "C" int morvel_init(void) {
 
 extern "C" void morvel_cleanup(void) { clear_error(); }
 
-extern "C" const char* morvel_last_error(void) { return g_err; }
+extern "C" const char* morvel_last_error(void) { return error_text(); }
 
 static status optimize(const char* input_path, const char* output_path) {
     document doc;

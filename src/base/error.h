@@ -3,7 +3,7 @@
  * failing call and emptied by each successful one, so calls from different
  * threads may overlap and each thread sees the message of its own last
  * call. set_error is its only writer besides clear_error; the exported
- * morvel_last_error hands out a pointer to the calling thread's text.
+ * morvel_last_error hands out error_text(), the calling thread's buffer.
  */
 #ifndef MORVEL_BASE_ERROR_H
 #define MORVEL_BASE_ERROR_H
@@ -12,12 +12,14 @@
 
 inline constexpr size_t ERR_CAP = 1024;
 
-extern thread_local char g_err[ERR_CAP];
-
-// Formats the message into g_err, replacing what was there; a text longer
-// than 1023 bytes is cut there and stays NUL-terminated.
+// Formats the message into the calling thread's text, replacing what was
+// there; a text longer than 1023 bytes is cut there and stays
+// NUL-terminated.
 void set_error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
-inline void clear_error() { g_err[0] = '\0'; }
+void clear_error();
+
+// The calling thread's text; the same pointer for the thread's lifetime.
+const char* error_text();
 
 #endif
