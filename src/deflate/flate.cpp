@@ -1,6 +1,7 @@
 /*
  * DEFLATE encoder (zlib-wrapped, dynamic Huffman blocks only, greedy hash-chain
- * matching) and a small bit-serial decoder for raw DEFLATE data.
+ * matching over 128 candidates, or 8 for the fast effort) and a small
+ * bit-serial decoder for raw DEFLATE data.
  *
  * The encoder's output is fixed to the last bit: the match finder, the
  * Huffman builder's heap order and tie-breaks and the length-limit fix-up
@@ -23,7 +24,6 @@ constexpr int hash_size = 32768;
 constexpr uint32_t hash_mask = 0x7FFF;
 constexpr uint32_t window = 32768;
 constexpr uint32_t window_mask = window - 1;
-constexpr int max_chain = 128;
 constexpr uint32_t min_match = 3;
 constexpr uint32_t max_match = 258;
 
@@ -123,15 +123,15 @@ uint32_t d_extend(const uint8_t* a, const uint8_t* b, uint32_t limit) {
     return n;
 }
 
-// Greedy longest match at k over at most max_chain candidates, nearest first;
+// Greedy longest match at k over at most `chain` candidates, nearest first;
 // a later candidate must be strictly longer to win.
-d_match d_search(const uint8_t* data, uint32_t n, uint32_t k, const d_tables* t) {
+d_match d_search(const uint8_t* data, uint32_t n, uint32_t k, const d_tables* t, int chain) {
     int32_t limit = k >= window ? static_cast<int32_t>(k - window) : 0;
     uint32_t longest = n - k < max_match ? n - k : max_match;
     const uint8_t* here = data + k;
     d_match best{2, 0};
     int32_t cand = t->head[d_hash(here)];
-    for (int examined = 0; cand > limit && examined < max_chain && best.len < longest; examined++) {
+    for (int examined = 0; cand > limit && examined < chain && best.len < longest; examined++) {
         const uint8_t* there = data + cand;
         // Only a candidate that also matches at best.len can be longer.
         if (there[best.len] == here[best.len] && there[0] == here[0] && there[1] == here[1] &&
@@ -153,11 +153,11 @@ int d_code_index(const int32_t* base, int top, uint32_t value) {
 }
 
 // Splits a block into literals and matches, counting symbol frequencies.
-size_t d_find_symbols(const uint8_t* data, uint32_t n, d_tables* t, d_trees* tr) {
+size_t d_find_symbols(const uint8_t* data, uint32_t n, d_tables* t, d_trees* tr, int chain) {
     size_t count = 0;
     uint32_t k = 0;
     while (k < n) {
-        d_match m = k + min_match <= n ? d_search(data, n, k, t) : d_match{0, 0};
+        d_match m = k + min_match <= n ? d_search(data, n, k, t, chain) : d_match{0, 0};
         uint32_t next;
         if (m.len) {
             tr->lit[257 + d_code_index(len_base, 28, m.len)].freq++;
@@ -437,12 +437,12 @@ void d_send_symbols(ds_buf* s, const d_trees* tr, const d_sym* syms, size_t coun
 }
 
 // Codes n bytes as one dynamic block; no match reaches into an earlier block.
-void d_emit_block(ds_buf* s, const uint8_t* data, uint32_t n, bool final, d_tables* t, d_trees* tr) {
+void d_emit_block(ds_buf* s, const uint8_t* data, uint32_t n, bool final, d_tables* t, d_trees* tr, int chain) {
     memset(t->head, 0, sizeof t->head);
     memset(t->prev, 0, sizeof t->prev);
     memset(tr, 0, sizeof *tr);
     tr->lit[256].freq = 1;
-    size_t count = d_find_symbols(data, n, t, tr);
+    size_t count = d_find_symbols(data, n, t, tr, chain);
     d_shape sh = d_build_trees(tr);
     d_send_header(s, tr, sh, final);
     d_send_symbols(s, tr, t->syms, count);
@@ -652,7 +652,8 @@ int inflate_block_stored(sx_in* in, sx_out* out) {
 
 }  // namespace
 
-int sx_deflate(const uint8_t* data, size_t len, uint8_t** out, size_t* out_len) {
+int sx_deflate(const uint8_t* data, size_t len, uint8_t** out, size_t* out_len, deflate_effort effort) {
+    const int chain = effort == deflate_effort::fast ? 8 : 128;
     ds_buf s{0, 0, static_cast<uint8_t*>(malloc(first_cap)), 0, first_cap};
     if (!s.data) return -1;
     ds_put(&s, 0x78, 8);
@@ -663,7 +664,7 @@ int sx_deflate(const uint8_t* data, size_t len, uint8_t** out, size_t* out_len) 
         size_t done = 0;
         do {
             size_t n = len - done < block_max ? len - done : block_max;
-            d_emit_block(&s, data + done, static_cast<uint32_t>(n), done + n == len, t, &tr);
+            d_emit_block(&s, data + done, static_cast<uint32_t>(n), done + n == len, t, &tr, chain);
             done += n;
         } while (done < len && s.data);
         ds_finish(&s, data, len);
