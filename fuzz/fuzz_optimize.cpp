@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!copy_input(data, size, doc.input).ok()) return 0;
     try {
         linearized_file out;
-        if (!linearize(doc, out).ok()) return 0;
+        if (!linearize(doc, output_options{}, out).ok()) return 0;
         std::string bytes = out.bytes();
         if (bytes.size() != out.image.total || !check_bytes(bytes.data(), bytes.size(), "<memory>")) abort();
     } catch (const std::bad_alloc&) {

@@ -2,11 +2,11 @@
  * morvel: rewrite PDF files as linearized ("fast web view") PDF files and
  * check whether a PDF file is already linearized.
  *
- * The whole interface is these five functions. Paths are NUL-terminated byte
- * strings passed unchanged to the system's file calls. The two working
- * functions return 1 on success and 0 on failure; after a failure
- * morvel_last_error() holds one human-readable message, after a success it
- * holds "". There are no handles and no options.
+ * The interface is these functions. Paths are NUL-terminated byte strings
+ * passed unchanged to the system's file calls. The working functions return
+ * 1 on success and 0 on failure; after a failure morvel_last_error() holds
+ * one human-readable message, after a success it holds "". There are no
+ * handles.
  *
  * Calls may overlap when they come from different threads: nothing is
  * shared between calls. The error text is kept per thread: each thread sees
@@ -49,6 +49,19 @@ MORVEL_API int morvel_check(const char* input_path);
  * or changes the output file. Both paths may name the same file. The input
  * must be a regular file; encrypted and signed documents are refused. */
 MORVEL_API int morvel_optimize(const char* input_path, const char* output_path);
+
+/* Flags of morvel_optimize_ex. */
+/* The compact form: objects after the first page packed into object streams,
+ * cross-reference streams, unreferenced objects left out; PDF 1.5 or later.
+ * A document declaring PDF/A-1 conformance keeps the default form. */
+#define MORVEL_OBJECT_STREAMS 1u
+/* Go ahead with a signed document (its signatures will no longer verify). */
+#define MORVEL_ALLOW_SIGNED 2u
+
+/* morvel_optimize with options: flags 0 gives exactly morvel_optimize's
+ * result and bytes. Unknown bits fail ("unknown flags 0x4") and touch
+ * nothing. */
+MORVEL_API int morvel_optimize_ex(const char* input_path, const char* output_path, unsigned flags);
 
 #ifdef __cplusplus
 }

@@ -1,4 +1,4 @@
-# Fails unless nm -D --defined-only on LIB lists exactly the five morvel_* functions.
+# Fails unless nm -D --defined-only on LIB lists exactly the exported morvel_* functions.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -10,7 +10,7 @@ foreach(line ${lines})
   list(APPEND names ${name})
 endforeach()
 list(SORT names)
-set(want morvel_check morvel_cleanup morvel_init morvel_last_error morvel_optimize)
+set(want morvel_check morvel_cleanup morvel_init morvel_last_error morvel_optimize morvel_optimize_ex)
 if(NOT "${names}" STREQUAL "${want}")
   message(FATAL_ERROR "exported: ${names}\nexpected: ${want}")
 endif()

@@ -125,7 +125,7 @@ inline status analyze(const document& doc, analysis& a) {
     if (status s = find_page_tree(doc, a.tree); !s.ok()) return s;
     a.reach = attribute_pages(doc, a.tree);
     a.users = find_doc_users(doc, a.tree, a.reach);
-    return make_plan(doc, a.tree, a.reach, a.users, a.order);
+    return make_plan(doc, a.tree, a.reach, a.users, plan_options(), a.order);
 }
 
 // A table record with its text and the /Type the scanner would find.

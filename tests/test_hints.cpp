@@ -68,6 +68,14 @@ struct hint_case {
         doc.objects.build_index();
         order.first_groups.assign(pages[0].size(), 1);
         order.shared_groups.assign(shared.size(), 1);
+        int32_t start = 1;
+        order.page_start.assign(pages.size() + 1, 0);
+        for (size_t k = 1; k < pages.size(); k++) {
+            order.page_start[k] = start;
+            start += static_cast<int32_t>(pages[k].size());
+        }
+        order.page_start[pages.size()] = start;
+        for (int32_t o : shared) order.shared_units.push_back({order.new_num[static_cast<size_t>(o)], {o}});
         slots.resize(static_cast<size_t>(order.number_count()));
         for (size_t i = 0; i < reached.size(); i++) {
             int32_t n = order.new_num[static_cast<size_t>(reached[i].first)];

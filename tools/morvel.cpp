@@ -1,8 +1,8 @@
 /*
  * morvel: the command-line front end of the library.
  *
- *   morvel check FILE...        one line per file; exit 0 when all are linearized
- *   morvel optimize IN OUT      write a linearized copy of IN to OUT
+ *   morvel check FILE...                 one line per file; exit 0 when all are linearized
+ *   morvel optimize [OPTIONS] IN OUT     write a linearized copy of IN to OUT
  *
  * Exit status: 0 success, 1 a file failed, 2 usage error.
  */
@@ -13,7 +13,7 @@
 
 static const char usage_text[] =
     "usage: morvel check FILE...\n"
-    "       morvel optimize INPUT OUTPUT\n"
+    "       morvel optimize [--object-streams] [--allow-signed] INPUT OUTPUT\n"
     "       morvel --help | --version\n"
     "\n"
     "Rewrites PDF files as linearized PDF files (\"fast web view\": the first\n"
@@ -25,6 +25,12 @@ static const char usage_text[] =
     "                         'FILE: not linearized: REASON' for each file\n"
     "  optimize INPUT OUTPUT  write a linearized copy of INPUT to OUTPUT\n"
     "                         (OUTPUT may be INPUT; it is replaced only on success)\n"
+    "\n"
+    "optimize options:\n"
+    "  --object-streams       the compact form: object streams and cross-reference\n"
+    "                         streams (PDF 1.5), unreferenced objects left out\n"
+    "  --allow-signed         rewrite a signed document although its signatures\n"
+    "                         will no longer verify\n"
     "\n"
     "exit status: 0 success (every file linearized), 1 failure, 2 usage error\n";
 
@@ -48,8 +54,26 @@ static int run_check(int argc, char** argv) {
 }
 
 static int run_optimize(int argc, char** argv) {
-    if (argc != 2) return usage_error("optimize needs INPUT and OUTPUT");
-    if (!morvel_optimize(argv[0], argv[1])) {
+    unsigned flags = 0;
+    const char* paths[2];
+    int count = 0;
+    for (int i = 0; i < argc; i++) {
+        if (!strcmp(argv[i], "--object-streams")) {
+            flags |= MORVEL_OBJECT_STREAMS;
+        } else if (!strcmp(argv[i], "--allow-signed")) {
+            flags |= MORVEL_ALLOW_SIGNED;
+        } else if (argv[i][0] == '-' && argv[i][1] == '-') {
+            char msg[256];
+            snprintf(msg, sizeof msg, "unknown option '%s'", argv[i]);
+            return usage_error(msg);
+        } else if (count == 2) {
+            return usage_error("optimize needs INPUT and OUTPUT");
+        } else {
+            paths[count++] = argv[i];
+        }
+    }
+    if (count != 2) return usage_error("optimize needs INPUT and OUTPUT");
+    if (!morvel_optimize_ex(paths[0], paths[1], flags)) {
         fprintf(stderr, "morvel: %s\n", morvel_last_error());
         return 1;
     }

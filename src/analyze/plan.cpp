@@ -6,6 +6,9 @@
 
 #include <algorithm>
 
+#include "analyze/hint_groups.h"
+#include "analyze/packing.h"
+#include "analyze/reachable.h"
 #include "pdf/dict.h"
 
 namespace {
@@ -80,8 +83,9 @@ bool has_inline_fields(const obj_list& objects, int32_t num) {
     return v >= 0 && v < rec->body_len() && rec->body[static_cast<size_t>(v)] == '[';
 }
 
+// keep: by table position, the records the output may write (empty: all).
 void classify_objects(const document& doc, const page_tree& tree, const attribution& pages, const doc_users& users,
-                      plan& out) {
+                      const std::vector<char>& keep, plan& out) {
     const obj_list& objects = doc.objects;
     out.page_groups.assign(tree.page_list.size(), page_group());
     for (size_t k = 0; k < tree.page_list.size(); k++) pg_push(out.page_groups[k], tree.page_list[k]);
@@ -97,6 +101,7 @@ void classify_objects(const document& doc, const page_tree& tree, const attribut
         // tree of its own. A second record with a number already used (the
         // loader leaves none) is never written either.
         if (placed[i] || tree.type_of(objects, pos) == TYPE_PAGES || objects.position(rec.num) != pos) continue;
+        if (!keep.empty() && !keep[i]) continue;
         place(rec, pages.pages_of(pos), users.of(pos), users.use_outlines, page_count, out);
     }
     place_outline_run(users.use_outlines, out);
@@ -105,82 +110,65 @@ void classify_objects(const document& doc, const page_tree& tree, const attribut
         out.rest_objs.insert(out.rest_objs.end(), out.page_groups[k].begin(), out.page_groups[k].end());
 }
 
-// Some readers of hint tables take an entry for its first object only, so
-// an entry stays one object unless the references of later pages to single
-// objects would outnumber the objects and pages this many times.
-constexpr int64_t GROUPING_RATIO = 64;
-
-// The references later pages make to the objects of list, one per object.
-int64_t later_page_references(const obj_list& objects, const attribution& pages, const std::vector<int32_t>& list) {
-    int64_t total = 0;
-    for (int32_t num : list) {
-        const std::vector<int32_t>& set = pages.pages_of(objects.position(num));
-        total += static_cast<int64_t>(set.size()) - (!set.empty() && set[0] == 0 ? 1 : 0);
-    }
-    return total;
-}
-
-// Runs of consecutive objects of list that exactly the same pages reach: a
-// page needs the objects of a run all together or not at all.
-std::vector<int32_t> runs_of_equal_sets(const obj_list& objects, const attribution& pages,
-                                        const std::vector<int32_t>& list) {
-    std::vector<int32_t> runs;
-    int32_t last_set = -1;
-    for (int32_t num : list) {
-        int32_t set = pages.set_of[static_cast<size_t>(objects.position(num))];
-        if (runs.empty() || set != last_set) runs.push_back(0);
-        runs.back()++;
-        last_set = set;
-    }
-    return runs;
-}
-
-void group_hint_entries(const obj_list& objects, const attribution& pages, plan& out) {
-    const std::vector<int32_t>& first = out.page_groups[0];
-    int64_t singles = later_page_references(objects, pages, first) + later_page_references(objects, pages, out.shared_objs);
-    int64_t budget = GROUPING_RATIO * (static_cast<int64_t>(objects.items.size()) + static_cast<int64_t>(out.page_groups.size()));
-    if (singles <= budget) {
-        out.first_groups.assign(first.size(), 1);
-        out.shared_groups.assign(out.shared_objs.size(), 1);
-        return;
-    }
-    out.first_groups = runs_of_equal_sets(objects, pages, first);
-    out.shared_groups = runs_of_equal_sets(objects, pages, out.shared_objs);
-}
-
-}  // namespace
-
-status make_plan(const document& doc, const page_tree& tree, const attribution& pages, const doc_users& users,
-                 plan& out) {
-    out = plan();
-    classify_objects(doc, tree, pages, users, out);
-    group_hint_entries(doc.objects, pages, out);
-    int32_t max_num = 0;
-    for (const pdf_obj& rec : doc.objects.items) max_num = std::max(max_num, rec.num);
-    out.max_num = max_num;
-    if (max_num > MAX_OBJ_NUM) return failure(problem::numbers_out_of_range, max_num);
-    out.new_num.assign(static_cast<size_t>(max_num) + 1, 0);
+// The default form's numbers after the first page: every object in file
+// order from 1.
+void number_in_file_order(plan& out) {
     int32_t counter = 1;
-    for (int32_t x : out.rest_objs) out.new_num[static_cast<size_t>(x)] = counter++;
-    for (int32_t x : out.shared_objs) out.new_num[static_cast<size_t>(x)] = counter++;
-    if (has_inline_fields(doc.objects, users.form)) {
-        out.form_old = users.form;
-        out.fields_num = counter++;
+    size_t pages = out.page_groups.size();
+    out.page_start.assign(pages + 1, 0);
+    for (size_t k = 1; k < pages; k++) {
+        out.page_start[k] = counter;
+        for (int32_t x : out.page_groups[k]) out.new_num[static_cast<size_t>(x)] = counter++;
     }
+    out.page_start[pages] = counter;
+    for (int32_t x : out.shared_objs) {
+        out.new_num[static_cast<size_t>(x)] = counter;
+        out.shared_units.push_back({counter++, {x}});
+    }
+    if (out.form_old > 0) out.fields_num = counter++;
     for (int32_t x : out.other_objs) out.new_num[static_cast<size_t>(x)] = counter++;
     // The page tree last, deepest nodes first and the root at K - 1: the
     // nodes a viewer reads at open time end where the main cross-reference
     // section, which it reads anyway, begins.
-    out.tree = build_page_nodes(static_cast<int32_t>(tree.page_list.size()), PAGE_FANOUT);
     counter += static_cast<int32_t>(out.tree.nodes.size());
     out.root_num = counter - 1;
-    if (out.root_old > 0) out.new_num[static_cast<size_t>(out.root_old)] = out.root_num;
     out.lin_num = counter;
-    if (tree.catalog >= 0) out.new_num[static_cast<size_t>(doc.objects.items[static_cast<size_t>(tree.catalog)].num)] = counter + 1;
+}
+
+// The numbers from K: the linearization dictionary, (the first-page
+// cross-reference stream,) the catalog, what opening needs, the hint
+// stream and the first page's objects.
+void number_first_part(const document& doc, const page_tree& tree, plan& out) {
+    if (out.root_old > 0) out.new_num[static_cast<size_t>(out.root_old)] = out.root_num;
+    if (tree.catalog >= 0)
+        out.new_num[static_cast<size_t>(doc.objects.items[static_cast<size_t>(tree.catalog)].num)] = out.catalog_num();
     for (size_t i = 0; i < out.open_objs.size(); i++)
         out.new_num[static_cast<size_t>(out.open_objs[i])] = out.first_open_num() + static_cast<int32_t>(i);
     const page_group& first = out.page_groups[0];
     for (size_t i = 0; i < first.size(); i++)
         out.new_num[static_cast<size_t>(first[i])] = out.first_page_num() + static_cast<int32_t>(i);
+}
+
+}  // namespace
+
+status make_plan(const document& doc, const page_tree& tree, const attribution& pages, const doc_users& users,
+                 const plan_options& options, plan& out) {
+    out = plan();
+    out.compact = options.compact;
+    classify_objects(doc, tree, pages, users, options.compact ? reachable_records(doc, tree) : std::vector<char>(),
+                     out);
+    int32_t max_num = 0;
+    for (const pdf_obj& rec : doc.objects.items) max_num = std::max(max_num, rec.num);
+    out.max_num = max_num;
+    if (max_num > MAX_OBJ_NUM) return failure(problem::numbers_out_of_range, max_num);
+    out.new_num.assign(static_cast<size_t>(max_num) + 1, 0);
+    if (has_inline_fields(doc.objects, users.form)) out.form_old = users.form;
+    out.tree = build_page_nodes(static_cast<int32_t>(tree.page_list.size()), PAGE_FANOUT);
+    if (options.compact)
+        number_packed(doc.objects, tree, pages, out);
+    else
+        number_in_file_order(out);
+    number_first_part(doc, tree, out);
+    group_hint_entries(doc.objects, pages, out);
     return {};
 }

@@ -10,6 +10,14 @@
  * page's objects take the highest ones, so that each cross-reference
  * section covers one range. File order is therefore number order: K to
  * M - 1, then 1 to K - 1.
+ *
+ * The compact form packs the objects after the first page into object
+ * streams, each part (a page, the shared objects, the others) into streams
+ * of its own. Objects inside object streams have no place in the file;
+ * they take the highest numbers of the main section, after the main
+ * cross-reference stream, so that every part's objects at offsets still
+ * have consecutive numbers. K + 1 is then the first-page cross-reference
+ * stream and the catalog follows it.
  */
 #ifndef MORVEL_ANALYZE_PLAN_H
 #define MORVEL_ANALYZE_PLAN_H
@@ -28,6 +36,25 @@ using page_group = std::vector<int32_t>;
 
 inline void pg_push(page_group& g, int32_t value) { g.push_back(value); }
 
+// How the plan writes the document.
+struct plan_options {
+    bool compact = false;  // object streams and cross-reference streams
+};
+
+// An object of the output written at an offset, with the old numbers of the
+// input objects it holds (itself, or what an object stream packs).
+struct hint_unit {
+    int32_t num = 0;
+    std::vector<int32_t> members;
+};
+
+// An object stream of the compact form: its new number and those of the
+// objects it holds, in order.
+struct packed_stream {
+    int32_t num = 0;
+    std::vector<int32_t> members;
+};
+
 struct plan {
     // What a viewer needs to open the document, right after the catalog.
     std::vector<int32_t> open_objs;
@@ -37,13 +64,23 @@ struct plan {
     std::vector<page_group> page_groups;
     std::vector<int32_t> rest_objs;    // entries 1.. of page_groups, concatenated
     std::vector<int32_t> shared_objs;  // reached by two or more later pages
+    // Page k's section (k from 1): the new numbers [page_start[k],
+    // page_start[k + 1]), every one written at an offset.
+    std::vector<int32_t> page_start;
+    // The shared objects' section as written, in file order.
+    std::vector<hint_unit> shared_units;
     // The entries of the shared object hint table, by their sizes: the
     // first page's objects (page_groups[0] in order), then the shared
-    // objects. An entry is one object, or (when single objects would make
+    // units. An entry is one object, or (when single objects would make
     // the table's references many times the objects) a group: a run of
     // consecutive objects that exactly the same pages reach.
     std::vector<int32_t> first_groups;
     std::vector<int32_t> shared_groups;
+    // The compact form: its object streams in file order, and the number
+    // of the main cross-reference stream.
+    bool compact = false;
+    std::vector<packed_stream> packed;
+    int32_t main_xref_num = 0;
     // Old number of the page-tree root the output keeps; 0 when the writer
     // creates one. The output's page tree ends the objects after the shared
     // ones, its root last (K - 1).
@@ -72,9 +109,11 @@ struct plan {
     int32_t root_num = 0;          // new number of the page-tree root, kept or created
 
     int32_t lin_dict_num() const { return lin_num; }
-    int32_t catalog_num() const { return lin_num + 1; }
-    int32_t first_open_num() const { return lin_num + 2; }
-    int32_t hint_num() const { return lin_num + 2 + static_cast<int32_t>(open_objs.size()); }
+    // The compact form's first-page cross-reference stream.
+    int32_t first_xref_num() const { return lin_num + 1; }
+    int32_t catalog_num() const { return lin_num + 1 + (compact ? 1 : 0); }
+    int32_t first_open_num() const { return catalog_num() + 1; }
+    int32_t hint_num() const { return first_open_num() + static_cast<int32_t>(open_objs.size()); }
     int32_t first_page_num() const { return hint_num() + 1; }
     // M: one past the highest number, the /Size of the first-page trailer.
     int32_t number_count() const { return first_page_num() + static_cast<int32_t>(page_groups[0].size()); }
@@ -91,6 +130,7 @@ struct plan {
     bool outline_root_in_run() const {
         return outline_root > 0 && !outline_run.empty() && outline_run[0] == outline_root;
     }
+
 };
 
 // Visits the new numbers of the catalog and the objects opening the
@@ -113,6 +153,6 @@ void for_each_after_hints(const plan& order, Visit visit) {
 // outline run, the other objects, or the catalog and root) and numbers
 // them. Fails when an object number exceeds MAX_OBJ_NUM.
 status make_plan(const document& doc, const page_tree& tree, const attribution& pages, const doc_users& users,
-                 plan& out);
+                 const plan_options& options, plan& out);
 
 #endif

@@ -11,6 +11,8 @@ void report(const status& s, const char* in, const char* out) {
     switch (s.what) {
         case problem::none:
             return;
+        case problem::unknown_flags:
+            return set_error("unknown flags 0x%x", static_cast<unsigned>(v));
         case problem::input_unopenable:
             return set_error("cannot open file '%s'", in);
         case problem::input_not_regular:

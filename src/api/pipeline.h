@@ -25,7 +25,13 @@ struct linearized_file {
     std::string bytes() const;
 };
 
+// How the output is written.
+struct output_options {
+    bool object_streams = false;  // the compact form
+    bool allow_signed = false;    // rewrite a signed document anyway
+};
+
 // Loads doc.input and lays out its linearized form.
-status linearize(document& doc, linearized_file& out);
+status linearize(document& doc, const output_options& options, linearized_file& out);
 
 #endif

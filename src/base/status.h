@@ -11,6 +11,7 @@
 
 enum class problem : uint8_t {
     none,
+    unknown_flags,  // value: the flags
     // reading the input
     input_unopenable,
     input_not_regular,

@@ -9,6 +9,10 @@
  * cross-reference section and the final trailer. The first-page section's length does not depend on the offsets
  * it holds (ten-digit fields), so the catalog's offset is known before
  * anything else is placed, and every later offset follows by running sums.
+ *
+ * The compact form keeps that order; its two sections are cross-reference
+ * streams, the main one at the end of the file and the first-page one in
+ * a space reserved for it after the linearization dictionary.
  */
 #ifndef MORVEL_WRITE_FILE_IMAGE_H
 #define MORVEL_WRITE_FILE_IMAGE_H
@@ -50,5 +54,15 @@ struct file_image {
 status lay_out_file(const page_tree& tree, const plan& order, const std::vector<out_slot>& slots,
                     const trailer_extras& extras, const front_offsets& front, const std::string& version,
                     file_image& image);
+
+// The compact form. Its first-page section is a cross-reference stream,
+// whose length depends on the offsets it holds: the layout reserves
+// `reserved` bytes for it, and when the stream turns out longer, reports
+// the length it needs in *needed and must be redone with that much.
+status place_front_packed(const plan& order, const std::vector<out_slot>& slots, int64_t reserved,
+                          front_offsets& front);
+status lay_out_packed(const page_tree& tree, const plan& order, const std::vector<out_slot>& slots,
+                      const trailer_extras& extras, const front_offsets& front, const std::string& version,
+                      int64_t reserved, file_image& image, int64_t* needed);
 
 #endif

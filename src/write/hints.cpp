@@ -11,6 +11,8 @@
  */
 #include "write/hints.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <memory>
 
@@ -40,21 +42,53 @@ struct hint_values {
     int32_t first_shared_num = 0, first_shared_pos = 0;
 };
 
+// The bytes of the object with new number n.
 struct length_of {
-    const plan& order;
     const std::vector<out_slot>& slots;
 
-    uint32_t operator()(int32_t old_num) const {
-        int32_t n = order.number_of(old_num);
+    uint32_t operator()(int32_t n) const {
         if (n <= 0 || static_cast<size_t>(n) >= slots.size()) return 0;
         return static_cast<uint32_t>(slots[static_cast<size_t>(n)].len());
     }
-    uint32_t sum(const std::vector<int32_t>& list) const {
+    uint32_t range(int32_t from, int32_t to) const {
         uint32_t total = 0;
-        for (int32_t o : list) total += (*this)(o);
+        for (int32_t n = from; n < to; n++) total += (*this)(n);
         return total;
     }
 };
+
+// One entry of the shared object hint table: the objects written at
+// offsets that it covers (new numbers, consecutive), and the input objects
+// they hold.
+struct hint_entry {
+    std::vector<int32_t> units;
+    std::vector<int32_t> members;
+};
+
+std::vector<hint_entry> shared_object_entries(const plan& order) {
+    std::vector<hint_entry> entries;
+    const page_group& first = order.page_groups[0];
+    size_t at = 0;
+    for (int32_t size : order.first_groups) {
+        hint_entry e;
+        for (int32_t k = 0; k < size; k++, at++) {
+            e.units.push_back(order.number_of(first[at]));
+            e.members.push_back(first[at]);
+        }
+        entries.push_back(std::move(e));
+    }
+    at = 0;
+    for (int32_t size : order.shared_groups) {
+        hint_entry e;
+        for (int32_t k = 0; k < size; k++, at++) {
+            const hint_unit& u = order.shared_units[at];
+            e.units.push_back(u.num);
+            e.members.insert(e.members.end(), u.members.begin(), u.members.end());
+        }
+        entries.push_back(std::move(e));
+    }
+    return entries;
+}
 
 // Smallest value and the bits needed for the differences from it.
 void spread(const std::vector<int32_t>& v, int32_t& min, int32_t& bits) {
@@ -64,81 +98,89 @@ void spread(const std::vector<int32_t>& v, int32_t& min, int32_t& bits) {
     bits = bits_for(static_cast<int64_t>(hi) - lo);
 }
 
-// Visits the entries of the shared object hint table in order: each
-// entry's index, its objects and how many there are.
-template <class Visit>
-void for_each_entry(const plan& order, Visit visit) {
-    int32_t index = 0;
-    auto walk = [&](const std::vector<int32_t>& objs, const std::vector<int32_t>& sizes) {
-        size_t at = 0;
-        for (int32_t size : sizes) {
-            visit(index++, &objs[at], size);
-            at += static_cast<size_t>(size);
-        }
-    };
-    walk(order.page_groups[0], order.first_groups);
-    walk(order.shared_objs, order.shared_groups);
-}
-
 // For every later page, the identifiers of the entries it reaches, in table
-// order of their first objects: one pass over the table, with each entry's
-// identifier looked up by the number of its first object (the pages that
-// reach an entry reach each of its objects).
-void shared_references(const obj_list& objects, const attribution& pages, const plan& order, hint_values& v) {
-    std::vector<int32_t> id_of(static_cast<size_t>(order.max_num) + 1, -1);
-    int32_t entries = 0;
-    for_each_entry(order, [&](int32_t index, const int32_t* objs, int32_t) {
-        if (objs[0] >= 0 && objs[0] <= order.max_num && id_of[static_cast<size_t>(objs[0])] < 0)
-            id_of[static_cast<size_t>(objs[0])] = index;
-        entries = index + 1;
-    });
-
-    v.ids.assign(static_cast<size_t>(v.pages), page_group());
-    for (size_t i = 0; i < objects.items.size(); i++) {
-        const pdf_obj& rec = objects.items[i];
-        if (rec.num < 0 || rec.num > order.max_num) continue;
-        int32_t id = id_of[static_cast<size_t>(rec.num)];
-        if (id < 0) continue;
-        for (int32_t k : pages.pages_of(static_cast<int32_t>(i)))
-            if (k >= 1 && k < v.pages) pg_push(v.ids[static_cast<size_t>(k)], id);
+// order of each entry's first input object. The pages reaching an entry are
+// those reaching any of its members; members that share a page set (all of
+// a group's do) are looked at once.
+void shared_references(const obj_list& objects, const attribution& pages, const std::vector<hint_entry>& entries,
+                       hint_values& v) {
+    struct ref {
+        int32_t position;  // the entry's first input object in the table
+        int32_t id;
+    };
+    std::vector<std::vector<ref>> refs(static_cast<size_t>(v.pages));
+    std::vector<int32_t> stamp(static_cast<size_t>(v.pages), -1);
+    for (size_t id = 0; id < entries.size(); id++) {
+        int32_t first_pos = INT32_MAX;
+        for (int32_t num : entries[id].members) first_pos = std::min(first_pos, objects.position(num));
+        int32_t last_set = -1;
+        for (int32_t num : entries[id].members) {
+            int32_t set = pages.set_of[static_cast<size_t>(objects.position(num))];
+            if (set == last_set) continue;
+            last_set = set;
+            for (int32_t k : pages.sets[static_cast<size_t>(set)]) {
+                if (k < 1 || k >= v.pages || stamp[static_cast<size_t>(k)] == static_cast<int32_t>(id)) continue;
+                stamp[static_cast<size_t>(k)] = static_cast<int32_t>(id);
+                refs[static_cast<size_t>(k)].push_back({first_pos, static_cast<int32_t>(id)});
+            }
+        }
     }
+    v.ids.assign(static_cast<size_t>(v.pages), page_group());
     int32_t max_nref = 0;
-    for (const page_group& g : v.ids)
-        if (static_cast<int32_t>(g.size()) > max_nref) max_nref = static_cast<int32_t>(g.size());
+    for (size_t k = 0; k < refs.size(); k++) {
+        std::sort(refs[k].begin(), refs[k].end(), [](const ref& a, const ref& b) { return a.position < b.position; });
+        for (const ref& r : refs[k]) pg_push(v.ids[k], r.id);
+        max_nref = std::max(max_nref, static_cast<int32_t>(refs[k].size()));
+    }
     v.bits_nref = bits_for(max_nref);
-    v.bits_id = bits_for(entries);
+    v.bits_id = bits_for(static_cast<int64_t>(entries.size()));
 }
 
-void shared_entries(const plan& order, const length_of& len, hint_values& v) {
+void shared_entry_sizes(const std::vector<hint_entry>& entries, const length_of& len, hint_values& v) {
     int32_t largest = 1;
-    for_each_entry(order, [&](int32_t, const int32_t* objs, int32_t size) {
+    for (const hint_entry& e : entries) {
         uint32_t total = 0;
-        for (int32_t k = 0; k < size; k++) total += len(objs[k]);
+        for (int32_t n : e.units) total += len(n);
+        int32_t size = static_cast<int32_t>(e.units.size());
         v.slen.push_back(static_cast<int32_t>(total));
         v.group_size.push_back(size);
         largest = size > largest ? size : largest;
-    });
+    }
     spread(v.slen, v.min_slen, v.bits_slen);
     v.bits_group = bits_for(largest - 1);
 }
 
+// Where the object n would start if the hint stream were absent.
+uint32_t position_without_hints(const plan& order, const length_of& len, int32_t hint_pos, int32_t n) {
+    uint32_t at = static_cast<uint32_t>(hint_pos);
+    bool found = false;
+    for_each_after_hints(order, [&](int32_t m) {
+        if (m == n) found = true;
+        if (!found) at += len(m);
+    });
+    return at;
+}
+
 hint_values compute(const obj_list& objects, const attribution& pages, const plan& order,
                     const std::vector<out_slot>& slots, int32_t hint_pos) {
-    length_of len{order, slots};
+    length_of len{slots};
     hint_values v;
     v.pages = static_cast<int32_t>(order.page_groups.size());
-    for (const page_group& g : order.page_groups) {
-        v.nobj.push_back(static_cast<int32_t>(g.size()));
-        v.plen.push_back(static_cast<int32_t>(len.sum(g)));
+    v.nobj.push_back(static_cast<int32_t>(order.page_groups[0].size()));
+    v.plen.push_back(static_cast<int32_t>(len.range(order.first_page_num(), order.number_count())));
+    for (int32_t k = 1; k < v.pages; k++) {
+        int32_t from = order.page_start[static_cast<size_t>(k)], to = order.page_start[static_cast<size_t>(k) + 1];
+        v.nobj.push_back(to - from);
+        v.plen.push_back(static_cast<int32_t>(len.range(from, to)));
     }
     spread(v.nobj, v.min_nobj, v.bits_nobj);
     spread(v.plen, v.min_plen, v.bits_plen);
-    shared_entries(order, len, v);
-    shared_references(objects, pages, order, v);
-    if (!order.shared_objs.empty()) {
-        v.first_shared_num = order.number_of(order.shared_objs[0]);
-        v.first_shared_pos = static_cast<int32_t>(static_cast<uint32_t>(hint_pos) + len.sum(order.page_groups[0]) +
-                                                  len.sum(order.rest_objs));
+    std::vector<hint_entry> entries = shared_object_entries(order);
+    shared_entry_sizes(entries, len, v);
+    shared_references(objects, pages, entries, v);
+    if (!order.shared_units.empty()) {
+        v.first_shared_num = order.shared_units[0].num;
+        v.first_shared_pos = static_cast<int32_t>(position_without_hints(order, len, hint_pos, v.first_shared_num));
     }
     return v;
 }
@@ -196,7 +238,7 @@ void shared_object_table(bit_buf& b, const hint_values& v, const plan& order) {
 // root's number and location, the number of objects of the outline run and
 // their total length. The root leads the run, so the run's objects follow it.
 void outline_table(bit_buf& b, const plan& order, const std::vector<out_slot>& slots, int32_t hint_pos) {
-    length_of len{order, slots};
+    length_of len{slots};
     int32_t root = order.number_of(order.outline_root);
     uint32_t before = 0;  // written between the hint stream and the root
     bool found = false;
@@ -207,7 +249,9 @@ void outline_table(bit_buf& b, const plan& order, const std::vector<out_slot>& s
     put(b, root, 32);
     put(b, static_cast<uint32_t>(hint_pos) + before, 32);
     put(b, static_cast<int64_t>(order.outline_run.size()) + order.outline_elsewhere, 32);
-    put(b, len.sum(order.outline_run), 32);
+    uint32_t run = 0;
+    for (int32_t old : order.outline_run) run += len(order.number_of(old));
+    put(b, run, 32);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "analyze/inheritance.h"
 #include "base/buffer.h"
 #include "load/stream_lengths.h"
+#include "pdf/stream_extent.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 #include "pdf/refs.h"
@@ -51,10 +52,16 @@ void force_reference(const pdf_obj& rec, const char* key, int32_t new_number,
     edits.push_back({v, end, format_int("%lld 0 R", new_number)});
 }
 
-// The edit that makes a stream's /Length equal the data written.
-void fix_stream_length(const obj_list& objects, const pdf_obj& rec,
+// The edit that makes a stream's /Length equal the data written. With
+// direct_only (the compact form) a reference is replaced even when its
+// object holds the right value: the length object is then not written.
+void fix_stream_length(const obj_list& objects, const pdf_obj& rec, bool direct_only,
                        std::vector<text_edit>& edits) {
     length_fix fix = stream_length_fix(objects, rec);
+    if (direct_only && fix.kind == length_fix::KEEP) {
+        length_entry e = read_length_entry(rec.body.data(), rec.body_len());
+        if (e.ref_end >= 0) fix = length_fix{length_fix::REPLACE, e.value_start, e.ref_end, true};
+    }
     int64_t n = static_cast<int64_t>(rec.stream_len);
     if (fix.kind == length_fix::REPLACE) {
         edits.push_back({fix.value_start, fix.value_end, format_int("%lld", n)});
@@ -189,7 +196,7 @@ void serializer::body_text(int32_t pos, const pdf_obj& rec, std::string& out) {
     }
     if (!rec.has_body()) return;
     std::vector<text_edit> edits;
-    if (rec.has_stream && rec.stream) fix_stream_length(objects, rec, edits);
+    if (rec.has_stream && rec.stream) fix_stream_length(objects, rec, order.compact, edits);
     if (rec.num == order.form_old) split_fields(rec, edits);
     if (type == TYPE_PAGE)
         page_text(rec, page_index[static_cast<size_t>(pos)], edits, out);
