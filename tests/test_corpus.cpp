@@ -1,13 +1,14 @@
-// Independent checks of every corpus file's output (when the corpus and
-// the tools are present): qpdf's linearization and structure checks, page
-// counts, document information, outlines and form fields, and the first
-// pages rendered pixel for pixel.
+// Independent checks of every corpus file's output in both forms (when the
+// corpus and the tools are present): qpdf's linearization and structure
+// checks, page counts, document information, outlines and form fields, and
+// the first pages rendered pixel for pixel.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <regex>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "corpus.h"
@@ -130,14 +131,18 @@ std::vector<std::string> outline_and_fields(const std::string& pdf) {
 
 void PrintTo(const corpus_row& row, std::ostream* os) { *os << row.file; }
 
-class CorpusOutput : public ::testing::TestWithParam<corpus_row> {};
+// The output form a case asks for: morvel_optimize_ex's flags.
+enum output_form : unsigned { DEFAULT_FORM = 0, COMPACT_FORM = MORVEL_OBJECT_STREAMS };
+
+class CorpusOutput : public ::testing::TestWithParam<std::tuple<corpus_row, output_form>> {};
 
 TEST_P(CorpusOutput, PassesIndependentChecks) {
-    const corpus_row& row = GetParam();
+    const corpus_row& row = std::get<0>(GetParam());
+    output_form form = std::get<1>(GetParam());
     std::string in = testutil::corpus_dir() + "/" + row.file;
     scratch_dir dir;
     std::string out = dir.file("out.pdf");
-    int ok = morvel_optimize(in.c_str(), out.c_str());
+    int ok = morvel_optimize_ex(in.c_str(), out.c_str(), form);
     if (row.encrypted) {
         EXPECT_EQ(ok, 0);
         EXPECT_EQ(std::string(morvel_last_error()),
@@ -147,6 +152,11 @@ TEST_P(CorpusOutput, PassesIndependentChecks) {
     if (row.pages < 1) GTEST_SKIP() << "qpdf finds no pages in the input";
     ASSERT_EQ(ok, 1) << morvel_last_error();
     EXPECT_EQ(morvel_check(out.c_str()), 1) << morvel_last_error();
+    if (form == DEFAULT_FORM) {
+        std::string plain = dir.file("plain.pdf");
+        ASSERT_EQ(morvel_optimize(in.c_str(), plain.c_str()), 1) << morvel_last_error();
+        EXPECT_TRUE(read_file(plain) == read_file(out)) << "flags 0 and morvel_optimize differ";
+    }
     if (!testutil::have_tool("qpdf")) GTEST_SKIP() << "qpdf is not installed";
 
     // Silent, but for damage copied from the input (qpdf reports it there
@@ -177,14 +187,18 @@ TEST_P(CorpusOutput, PassesIndependentChecks) {
 #endif
 }
 
-std::string row_name(const ::testing::TestParamInfo<corpus_row>& info) {
-    std::string n = info.param.file.substr(0, info.param.file.size() - 4);
+std::string row_name(const ::testing::TestParamInfo<std::tuple<corpus_row, output_form>>& info) {
+    const std::string& file = std::get<0>(info.param).file;
+    std::string n = file.substr(0, file.size() - 4);
     for (char& c : n)
         if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-    return n;
+    return (std::get<1>(info.param) == COMPACT_FORM ? "compact_" : "") + n;
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, CorpusOutput, ::testing::ValuesIn(corpus_rows()), row_name);
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusOutput,
+                         ::testing::Combine(::testing::ValuesIn(corpus_rows()),
+                                            ::testing::Values(DEFAULT_FORM, COMPACT_FORM)),
+                         row_name);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(CorpusOutput);
 
 }  // namespace

@@ -11,9 +11,9 @@
  * object stream to every page reaching one of its members would otherwise
  * see the stream shared by pages whose hint entries cannot name it.
  *
- * The outline hierarchy stays at offsets, as one run where the hint stream
- * describes it (readers of the outline hint table count objects at
- * offsets).
+ * The outline hierarchy is one run where the hint stream describes it: its
+ * root at an offset, then its own object streams, so that the outline hint
+ * table counts the run's objects at offsets and its bytes in one range.
  *
  * An object stream costs its dictionary and the compressor's tables, so a
  * part whose loose objects are few and short keeps them as they are: the
@@ -24,6 +24,7 @@
 #include "analyze/packing.h"
 
 #include <unordered_map>
+#include <unordered_set>
 
 namespace {
 
@@ -52,8 +53,14 @@ struct numbering {
     const attribution& pages;
     plan& out;
     int32_t counter = 1;
+    size_t packed_base = 0;  // streams of packed that earlier numberings made
     // The object streams' members until they are numbered: old numbers, or FIELDS.
     std::vector<std::vector<int32_t>> members;
+    std::unordered_set<int32_t> also_at_offsets;
+
+    bool at_offset(int32_t num) const {
+        return stays_at_offset(objects, tree, num) || also_at_offsets.count(num) > 0;
+    }
 
     int64_t text_of(int32_t num) const {
         if (num == FIELDS) return 64;
@@ -120,11 +127,11 @@ struct numbering {
                     bool split_by_pages = false) {
         std::vector<int32_t> loose;
         for (int32_t num : objs)
-            if (!stays_at_offset(objects, tree, num)) loose.push_back(num);
+            if (!at_offset(num)) loose.push_back(num);
         if (with_fields) loose.push_back(FIELDS);
         bool pack = packing_pays(loose);
         for (int32_t num : objs)
-            if (!pack || stays_at_offset(objects, tree, num)) place_plain(num, units);
+            if (!pack || at_offset(num)) place_plain(num, units);
         if (!pack) {
             if (with_fields) place_plain(FIELDS, units);
             return;
@@ -145,7 +152,7 @@ struct numbering {
                     out.fields_num = n;
                 else
                     out.new_num[static_cast<size_t>(num)] = n;
-                out.packed[s].members.push_back(n);
+                out.packed[packed_base + s].members.push_back(n);
             }
         }
     }
@@ -154,7 +161,7 @@ struct numbering {
 }  // namespace
 
 void number_packed(const obj_list& objects, const page_tree& tree, const attribution& pages, plan& out) {
-    numbering n{objects, tree, pages, out, 1, {}};
+    numbering n{objects, tree, pages, out, 1, 0, {}, {}};
     size_t page_count = out.page_groups.size();
     out.page_start.assign(page_count + 1, 0);
     for (size_t k = 1; k < page_count; k++) {
@@ -166,7 +173,13 @@ void number_packed(const obj_list& objects, const page_tree& tree, const attribu
     // Unless it travels with the first page, the outline run leads the
     // other objects.
     size_t run = out.outlines_first ? 0 : out.outline_run.size();
-    for (size_t i = 0; i < run; i++) n.place_plain(out.other_objs[i], nullptr);
+    if (run > 0) {
+        out.outline_from = n.counter;
+        n.place_plain(out.other_objs[0], nullptr);
+        n.place_part(std::vector<int32_t>(out.other_objs.begin() + 1, out.other_objs.begin() + static_cast<std::ptrdiff_t>(run)),
+                     false, nullptr, true);
+        out.outline_to = n.counter;
+    }
     n.place_part(std::vector<int32_t>(out.other_objs.begin() + static_cast<std::ptrdiff_t>(run), out.other_objs.end()),
                  out.form_old > 0, nullptr, true);
     // The page tree's nodes stay at offsets, together, the root last.
@@ -175,4 +188,19 @@ void number_packed(const obj_list& objects, const page_tree& tree, const attribu
     out.main_xref_num = n.counter++;
     n.number_members();
     out.lin_num = n.counter;
+}
+
+void pack_open_objects(const obj_list& objects, const page_tree& tree, const attribution& pages, plan& out) {
+    numbering n{objects, tree, pages, out, out.first_open_num(), out.packed.size(), {},
+                std::unordered_set<int32_t>(out.outline_open.begin(), out.outline_open.end())};
+    std::vector<int32_t> open = std::move(out.open_objs);
+    out.open_objs.clear();
+    n.place_part(open, false, nullptr, true);
+    for (int32_t num : open)
+        if (out.new_num[static_cast<size_t>(num)] != 0) out.open_objs.push_back(num);
+    out.open_streams = static_cast<int32_t>(out.packed.size() - n.packed_base);
+    for (int32_t num : out.open_objs) out.new_num[static_cast<size_t>(num)] = 0;
+    n.counter = out.first_page_num() + static_cast<int32_t>(out.page_groups[0].size());
+    n.number_members();
+    out.open_members = n.counter - out.first_page_num() - static_cast<int32_t>(out.page_groups[0].size());
 }

@@ -16,4 +16,9 @@
 // numbers after the main cross-reference stream).
 void number_packed(const obj_list& objects, const page_tree& tree, const attribution& pages, plan& out);
 
+// Packs the document-level objects that opening needs (open_objs keeps
+// those at offsets; open_streams, open_members), once the main section is
+// numbered.
+void pack_open_objects(const obj_list& objects, const page_tree& tree, const attribution& pages, plan& out);
+
 #endif

@@ -40,6 +40,7 @@ void place(const pdf_obj& rec, const std::vector<int32_t>& r, uint8_t users, boo
     if (users & USER_OUTLINES) {
         if (first && !use_outlines) {
             out.open_objs.push_back(rec.num);
+            out.outline_open.push_back(rec.num);
             out.outline_elsewhere++;
         } else {
             out.outline_run.push_back(rec.num);
@@ -164,10 +165,12 @@ status make_plan(const document& doc, const page_tree& tree, const attribution& 
     out.new_num.assign(static_cast<size_t>(max_num) + 1, 0);
     if (has_inline_fields(doc.objects, users.form)) out.form_old = users.form;
     out.tree = build_page_nodes(static_cast<int32_t>(tree.page_list.size()), PAGE_FANOUT);
-    if (options.compact)
+    if (options.compact) {
         number_packed(doc.objects, tree, pages, out);
-    else
+        pack_open_objects(doc.objects, tree, pages, out);
+    } else {
         number_in_file_order(out);
+    }
     number_first_part(doc, tree, out);
     group_hint_entries(doc.objects, pages, out);
     return {};

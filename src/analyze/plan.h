@@ -17,7 +17,10 @@
  * they take the highest numbers of the main section, after the main
  * cross-reference stream, so that every part's objects at offsets still
  * have consecutive numbers. K + 1 is then the first-page cross-reference
- * stream and the catalog follows it.
+ * stream and the catalog follows it. The document-level objects that
+ * opening needs may be packed too, into streams before the hint stream;
+ * their members take the first-page section's highest numbers. The first
+ * page's own objects stay at offsets.
  */
 #ifndef MORVEL_ANALYZE_PLAN_H
 #define MORVEL_ANALYZE_PLAN_H
@@ -81,6 +84,10 @@ struct plan {
     bool compact = false;
     std::vector<packed_stream> packed;
     int32_t main_xref_num = 0;
+    // Object streams of the objects opening needs (the last of packed),
+    // and the objects they hold.
+    int32_t open_streams = 0;
+    int32_t open_members = 0;
     // Old number of the page-tree root the output keeps; 0 when the writer
     // creates one. The output's page tree ends the objects after the shared
     // ones, its root last (K - 1).
@@ -100,8 +107,14 @@ struct plan {
     std::vector<int32_t> outline_run;
     int32_t outline_root = 0;  // as doc_users found it
     bool outlines_first = false;
-    // Objects of the hierarchy that went before /E with the first page's.
+    // Objects of the hierarchy that went before /E with the first page's
+    // (among open_objs; they stay at offsets, where the outline hint table
+    // counts them).
     int32_t outline_elsewhere = 0;
+    std::vector<int32_t> outline_open;
+    // The compact form's outline run at offsets: numbers [from, to), its
+    // root, loose objects and object streams (0, 0 when it is not packed).
+    int32_t outline_from = 0, outline_to = 0;
 
     std::vector<int32_t> new_num;  // by old number; 0 = not written
     int32_t max_num = 0;           // largest old number
@@ -113,10 +126,12 @@ struct plan {
     int32_t first_xref_num() const { return lin_num + 1; }
     int32_t catalog_num() const { return lin_num + 1 + (compact ? 1 : 0); }
     int32_t first_open_num() const { return catalog_num() + 1; }
-    int32_t hint_num() const { return first_open_num() + static_cast<int32_t>(open_objs.size()); }
+    int32_t hint_num() const { return first_open_num() + static_cast<int32_t>(open_objs.size()) + open_streams; }
     int32_t first_page_num() const { return hint_num() + 1; }
     // M: one past the highest number, the /Size of the first-page trailer.
-    int32_t number_count() const { return first_page_num() + static_cast<int32_t>(page_groups[0].size()); }
+    int32_t number_count() const {
+        return first_page_num() + static_cast<int32_t>(page_groups[0].size()) + open_members;
+    }
     // The new number of node i of the output's page tree (0 is the root).
     int32_t node_num(int32_t i) const { return root_num - i; }
     // The new number of the node that holds page k.

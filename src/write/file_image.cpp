@@ -3,6 +3,7 @@
  */
 #include "write/file_image.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "write/xref_streams.h"
@@ -120,17 +121,19 @@ linearization_values lin_values(const page_tree& tree, const plan& order, const 
     return lin;
 }
 
-// The rows of the main section: objects 0 to K - 1, those inside object
-// streams by their stream and index.
-std::vector<xref_row> main_rows(const plan& order, const std::vector<out_slot>& slots, const placement& p) {
-    int32_t k = order.lin_dict_num();
-    std::vector<xref_row> rows(static_cast<size_t>(k), xref_row{0, 0, 0});
-    for (int32_t n = 1; n < k; n++)
-        if (slots[static_cast<size_t>(n)].len() > 0 || n == order.main_xref_num)
-            rows[static_cast<size_t>(n)] = {1, p.offsets[static_cast<size_t>(n)], 0};
+// The rows of a section covering numbers [from, to): objects at offsets,
+// and those inside object streams by their stream and index. Numbers
+// without an object are free (the main section's 0 among them).
+std::vector<xref_row> section_rows(const plan& order, const std::vector<out_slot>& slots, const placement& p,
+                                   int32_t from, int32_t to) {
+    std::vector<xref_row> rows(static_cast<size_t>(to - from), xref_row{0, 0, 0});
+    for (int32_t n = std::max(from, 1); n < to; n++)
+        if (slots[static_cast<size_t>(n)].len() > 0 || n == order.main_xref_num || n == order.first_xref_num())
+            rows[static_cast<size_t>(n - from)] = {1, p.offsets[static_cast<size_t>(n)], 0};
     for (const packed_stream& s : order.packed)
         for (size_t i = 0; i < s.members.size(); i++)
-            rows[static_cast<size_t>(s.members[i])] = {2, s.num, static_cast<int64_t>(i)};
+            if (s.members[i] >= from && s.members[i] < to)
+                rows[static_cast<size_t>(s.members[i] - from)] = {2, s.num, static_cast<int64_t>(i)};
     return rows;
 }
 
@@ -155,13 +158,13 @@ status lay_out_packed(const page_tree& tree, const plan& order, const std::vecto
     // The main stream follows every object: those inside object streams
     // take no room.
     p.offsets[static_cast<size_t>(order.main_xref_num)] = p.main_pos;
-    image.back = xref_stream_object(main_rows(order, slots, p), {order.main_xref_num, 0, k, order.catalog_num()}, extras) +
+    image.back = xref_stream_object(section_rows(order, slots, p, 0, k), {order.main_xref_num, 0, k, order.catalog_num()}, extras) +
                  "startxref\n" + std::to_string(FIRST_SECTION_POS) + "\n%%EOF\n";
     int64_t file_len = p.main_pos + static_cast<int64_t>(image.back.size());
     if (file_len > INT32_MAX) return failure(problem::output_too_large);
 
-    std::vector<xref_row> first(static_cast<size_t>(m - k));
-    for (int32_t n = k; n < m; n++) first[static_cast<size_t>(n - k)] = {1, p.offsets[static_cast<size_t>(n)], 0};
+    std::vector<xref_row> first = section_rows(order, slots, p, k, m);
+    first[0] = {1, p.offsets[static_cast<size_t>(k)], 0};
     xref_stream_dict dict{order.first_xref_num(), k, m, order.catalog_num(), p.main_pos};
     std::string section = xref_stream_object(first, dict, extras) + FIRST_SECTION_END;
     *needed = static_cast<int64_t>(section.size());

@@ -248,9 +248,14 @@ void outline_table(bit_buf& b, const plan& order, const std::vector<out_slot>& s
     });
     put(b, root, 32);
     put(b, static_cast<uint32_t>(hint_pos) + before, 32);
-    put(b, static_cast<int64_t>(order.outline_run.size()) + order.outline_elsewhere, 32);
     uint32_t run = 0;
-    for (int32_t old : order.outline_run) run += len(order.number_of(old));
+    if (order.outline_to > order.outline_from) {
+        put(b, order.outline_to - order.outline_from + order.outline_elsewhere, 32);
+        for (int32_t n = order.outline_from; n < order.outline_to; n++) run += len(n);
+    } else {
+        put(b, static_cast<int64_t>(order.outline_run.size()) + order.outline_elsewhere, 32);
+        for (int32_t old : order.outline_run) run += len(order.number_of(old));
+    }
     put(b, run, 32);
 }
 

@@ -51,7 +51,7 @@ void pack_object_streams(const plan& order, std::vector<out_slot>& slots) {
             throw std::bad_alloc();
         std::unique_ptr<uint8_t, free_deleter> owned(packed);
         out_buf obj;
-        buf_printf(obj, "%d 0 obj\n<< /Type /ObjStm /N %zu /First %zu /Filter /FlateDecode /Length %zu >>\nstream\n",
+        buf_printf(obj, "%d 0 obj\n<</Type/ObjStm/N %zu/First %zu/Filter/FlateDecode/Length %zu>>\nstream\n",
                    s.num, s.members.size(), first, packed_len);
         buf_bytes(obj, packed, packed_len);
         buf_bytes(obj, STREAM_TAIL, STREAM_TAIL_LEN);

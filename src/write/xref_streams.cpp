@@ -79,17 +79,17 @@ std::string xref_stream_object(const std::vector<xref_row>& rows, const xref_str
     const std::string& stream = predict ? predicted : plain;
 
     out_buf t;
-    buf_printf(t, "%d 0 obj\n<< /Type /XRef /Size %d", dict.number, dict.size);
+    buf_printf(t, "%d 0 obj\n<</Type/XRef/Size %d", dict.number, dict.size);
     if (dict.first != 0 || static_cast<int64_t>(rows.size()) != dict.size)
-        buf_printf(t, " /Index [ %d %zu ]", dict.first, rows.size());
-    buf_printf(t, " /W [ 1 %d %d ] /Root %d 0 R", w2, w3, dict.root);
-    if (extras.info > 0) buf_printf(t, " /Info %d 0 R", extras.info);
-    buf_bytes(t, " /ID ", 5);
+        buf_printf(t, "/Index[%d %zu]", dict.first, rows.size());
+    buf_printf(t, "/W[1 %d %d]/Root %d 0 R", w2, w3, dict.root);
+    if (extras.info > 0) buf_printf(t, "/Info %d 0 R", extras.info);
+    buf_bytes(t, "/ID", 3);
     buf_bytes(t, extras.id.data(), extras.id.size());
-    if (dict.prev >= 0) buf_printf(t, " /Prev %lld", static_cast<long long>(dict.prev));
-    buf_printf(t, " /Filter /FlateDecode");
-    if (predict) buf_printf(t, " /DecodeParms << /Columns %zu /Predictor 12 >>", width);
-    buf_printf(t, " /Length %zu >>\nstream\n", stream.size());
+    if (dict.prev >= 0) buf_printf(t, "/Prev %lld", static_cast<long long>(dict.prev));
+    buf_printf(t, "/Filter/FlateDecode");
+    if (predict) buf_printf(t, "/DecodeParms<</Columns %zu/Predictor 12>>", width);
+    buf_printf(t, "/Length %zu>>\nstream\n", stream.size());
     buf_bytes(t, stream.data(), stream.size());
     buf_bytes(t, "\nendstream\nendobj\n", 18);
     return std::move(t.data);
