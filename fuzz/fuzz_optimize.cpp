@@ -1,6 +1,7 @@
-// libFuzzer target: any bytes through the whole rewrite, in memory. Nothing
-// may crash, leak or read out of bounds; a success must give bytes that
-// pass the linearization check, and the check must cope with any input.
+// libFuzzer target: any bytes through the whole rewrite in both output
+// forms, in memory. Nothing may crash, leak or read out of bounds; a
+// success must give bytes that pass the linearization check, and the check
+// must cope with any input.
 #include <cstdint>
 #include <cstdlib>
 #include <new>
@@ -12,15 +13,19 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     check_bytes(reinterpret_cast<const char*>(data), size, "<memory>");
-    document doc;
-    if (!copy_input(data, size, doc.input).ok()) return 0;
-    try {
-        linearized_file out;
-        if (!linearize(doc, output_options{}, out).ok()) return 0;
-        std::string bytes = out.bytes();
-        if (bytes.size() != out.image.total || !check_bytes(bytes.data(), bytes.size(), "<memory>")) abort();
-    } catch (const std::bad_alloc&) {
-        // A claim too large for the fuzzer's memory limit: reported, not a fault.
+    for (bool compact : {false, true}) {
+        document doc;
+        if (!copy_input(data, size, doc.input).ok()) return 0;
+        try {
+            output_options options;
+            options.object_streams = compact;
+            linearized_file out;
+            if (!linearize(doc, options, out).ok()) return 0;
+            std::string bytes = out.bytes();
+            if (bytes.size() != out.image.total || !check_bytes(bytes.data(), bytes.size(), "<memory>")) abort();
+        } catch (const std::bad_alloc&) {
+            // A claim too large for the fuzzer's memory limit: reported, not a fault.
+        }
     }
     return 0;
 }
