@@ -436,13 +436,24 @@ void d_send_symbols(ds_buf* s, const d_trees* tr, const d_sym* syms, size_t coun
     ds_code(s, tr->lit[256]);
 }
 
+// Empties the hash heads a block filled, so that the next block starts
+// with none (head 0 ends a chain). prev needs no clearing: a chain reads
+// prev only at positions inserted in its own block and within the window.
+// A short block is cleared through its own hashes, cheaper than the table.
+void d_clear_heads(const uint8_t* data, uint32_t n, d_tables* t) {
+    if (n >= hash_size / 4) {
+        memset(t->head, 0, sizeof t->head);
+        return;
+    }
+    for (uint32_t p = 0; p + min_match <= n; p++) t->head[d_hash(data + p)] = 0;
+}
+
 // Codes n bytes as one dynamic block; no match reaches into an earlier block.
 void d_emit_block(ds_buf* s, const uint8_t* data, uint32_t n, bool final, d_tables* t, d_trees* tr, int chain) {
-    memset(t->head, 0, sizeof t->head);
-    memset(t->prev, 0, sizeof t->prev);
     memset(tr, 0, sizeof *tr);
     tr->lit[256].freq = 1;
     size_t count = d_find_symbols(data, n, t, tr, chain);
+    d_clear_heads(data, n, t);
     d_shape sh = d_build_trees(tr);
     d_send_header(s, tr, sh, final);
     d_send_symbols(s, tr, t->syms, count);
@@ -479,7 +490,9 @@ d_tables* d_alloc_tables(size_t len) {
     size_t block = len < block_max ? len : block_max;
     size_t syms = block ? block : 1;
     auto* t = static_cast<d_tables*>(malloc(sizeof(d_tables) + syms * sizeof(d_sym)));
-    if (t) t->syms = reinterpret_cast<d_sym*>(t + 1);
+    if (!t) return nullptr;
+    memset(t->head, 0, sizeof t->head);
+    t->syms = reinterpret_cast<d_sym*>(t + 1);
     return t;
 }
 
@@ -654,7 +667,10 @@ int inflate_block_stored(sx_in* in, sx_out* out) {
 
 int sx_deflate(const uint8_t* data, size_t len, uint8_t** out, size_t* out_len, deflate_effort effort) {
     const int chain = effort == deflate_effort::fast ? 8 : 128;
-    ds_buf s{0, 0, static_cast<uint8_t*>(malloc(first_cap)), 0, first_cap};
+    // Many small streams are compressed one after another: start with room
+    // for about what stored blocks would take, not a fixed megabyte.
+    size_t cap = len / 2 + 1024 < first_cap ? len / 2 + 1024 : first_cap;
+    ds_buf s{0, 0, static_cast<uint8_t*>(malloc(cap)), 0, cap};
     if (!s.data) return -1;
     ds_put(&s, 0x78, 8);
     ds_put(&s, 0x01, 8);

@@ -7,16 +7,29 @@
  */
 #include "write/object_streams.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "base/buffer.h"
 #include "base/input_file.h"
 #include "deflate/flate.h"
 
 namespace {
+
+// Below this much text, threads cost more than they save.
+constexpr size_t PARALLEL_BYTES = 256u << 10;
+constexpr size_t MAX_HELPERS = 4;
+
+struct compressed_text {
+    std::unique_ptr<uint8_t, free_deleter> data;
+    size_t len = 0;
+};
 
 std::string_view body_of(const out_slot& slot) {
     std::string_view text(slot.head);
@@ -41,19 +54,51 @@ std::string stream_text(const packed_stream& s, const std::vector<out_slot>& slo
 }  // namespace
 
 void pack_object_streams(const plan& order, std::vector<out_slot>& slots) {
-    for (const packed_stream& s : order.packed) {
-        size_t first = 0;
-        std::string text = stream_text(s, slots, first);
-        uint8_t* packed = nullptr;
-        size_t packed_len = 0;
-        if (sx_deflate(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &packed, &packed_len,
-                       deflate_effort::fast) != 0)
-            throw std::bad_alloc();
-        std::unique_ptr<uint8_t, free_deleter> owned(packed);
+    size_t count = order.packed.size();
+    std::vector<std::string> texts(count);
+    std::vector<size_t> firsts(count);
+    size_t total = 0;
+    for (size_t i = 0; i < count; i++) {
+        texts[i] = stream_text(order.packed[i], slots, firsts[i]);
+        total += texts[i].size();
+    }
+    // Compressing is most of the form's extra cost; the streams are
+    // independent, so large documents spread them over a few threads.
+    std::vector<compressed_text> packed(count);
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+        for (size_t i; (i = next.fetch_add(1)) < count && !failed;) {
+            uint8_t* data = nullptr;
+            size_t len = 0;
+            if (sx_deflate(reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size(), &data, &len,
+                           deflate_effort::fast) != 0) {
+                failed = true;
+                return;
+            }
+            packed[i].data.reset(data);
+            packed[i].len = len;
+        }
+    };
+    size_t helpers = total < PARALLEL_BYTES ? 0 : std::min<size_t>(MAX_HELPERS, std::thread::hardware_concurrency());
+    helpers = helpers > 0 ? helpers - 1 : 0;
+    {
+        std::vector<std::jthread> threads;
+        try {
+            for (size_t t = 0; t < helpers; t++) threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            // No thread to be had: the calling thread does all of it.
+        }
+        work();
+    }
+    if (failed) throw std::bad_alloc();
+
+    for (size_t i = 0; i < count; i++) {
+        const packed_stream& s = order.packed[i];
         out_buf obj;
-        buf_printf(obj, "%d 0 obj\n<</Type/ObjStm/N %zu/First %zu/Filter/FlateDecode/Length %zu>>\nstream\n",
-                   s.num, s.members.size(), first, packed_len);
-        buf_bytes(obj, packed, packed_len);
+        buf_printf(obj, "%d 0 obj\n<</Type/ObjStm/N %zu/First %zu/Filter/FlateDecode/Length %zu>>\nstream\n", s.num,
+                   s.members.size(), firsts[i], packed[i].len);
+        buf_bytes(obj, packed[i].data.get(), packed[i].len);
         buf_bytes(obj, STREAM_TAIL, STREAM_TAIL_LEN);
         out_slot& slot = slots[static_cast<size_t>(s.num)];
         slot = out_slot();
