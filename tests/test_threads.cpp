@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "hostile_pdfs.h"
 #include "morvel.h"
 #include "test_util.h"
 
@@ -99,6 +100,48 @@ TEST(Threads, EachThreadSeesItsOwnLastMessage) {
     other.join();
     EXPECT_EQ(std::string(morvel_last_error()), "cannot stat '" + a + "'");
     EXPECT_EQ(seen_by_other, "cannot stat '" + b + "'");
+}
+
+// Pages with enough annotations that the compact form compresses its
+// object streams on threads of its own, inside calls that overlap.
+std::string annotated_pages(int pages, int annots_per_page) {
+    hostile::file_writer w;
+    std::string kids;
+    long next = 3 + pages;
+    w.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    for (int p = 0; p < pages; p++) {
+        std::string annots;
+        for (int a = 0; a < annots_per_page; a++, next++) {
+            w.add(next, "<< /Type /Annot /Subtype /Link /Rect [ 10 " + std::to_string(a) + " 90 " +
+                            std::to_string(a + 9) + " ] /Border [ 0 0 0 ] /A << /S /URI /URI (https://example.com/" +
+                            std::to_string(p) + "/" + std::to_string(a) + ") >> >>");
+            annots += hostile::ref(next) + " ";
+        }
+        w.add(3 + p, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Annots [ " + annots + "] >>");
+        kids += hostile::ref(3 + p) + " ";
+    }
+    w.add(2, "<< /Type /Pages /Kids [ " + kids + "] /Count " + std::to_string(pages) + " >>");
+    return w.finish(1);
+}
+
+TEST(Threads, CompactFormAlongsideOtherCalls) {
+    scratch_dir dir;
+    std::string in = dir.file("annotated.pdf"), alone = dir.file("alone.pdf");
+    write_file(in, annotated_pages(100, 40));
+    ASSERT_EQ(morvel_optimize_ex(in.c_str(), alone.c_str(), MORVEL_OBJECT_STREAMS), 1) << morvel_last_error();
+    std::string want = read_file(alone);
+    std::atomic<int> faults{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < 3; t++) {
+        pool.emplace_back([&, t] {
+            std::string out = dir.file("compact" + std::to_string(t) + ".pdf");
+            for (int r = 0; r < 3; r++)
+                if (!morvel_optimize_ex(in.c_str(), out.c_str(), MORVEL_OBJECT_STREAMS) || read_file(out) != want)
+                    faults++;
+        });
+    }
+    for (std::thread& t : pool) t.join();
+    EXPECT_EQ(faults, 0);
 }
 
 }  // namespace
