@@ -15,8 +15,25 @@
 #ifndef MORVEL_H
 #define MORVEL_H
 
+#include <stddef.h>
+
+/* The version of this header. morvel_version() gives the loaded library's,
+ * which may be newer. */
+#define MORVEL_VERSION_MAJOR 0
+#define MORVEL_VERSION_MINOR 2
+#define MORVEL_VERSION_PATCH 0
+#define MORVEL_VERSION_STRING "0.2.0"
+
+/* Windows: the library's own build defines MORVEL_BUILDING; a program that
+ * links the static library defines MORVEL_STATIC. */
 #if defined(_WIN32)
+#if defined(MORVEL_STATIC)
+#define MORVEL_API
+#elif defined(MORVEL_BUILDING)
 #define MORVEL_API __declspec(dllexport)
+#else
+#define MORVEL_API __declspec(dllimport)
+#endif
 #else
 #define MORVEL_API __attribute__((visibility("default")))
 #endif
@@ -62,6 +79,28 @@ MORVEL_API int morvel_optimize(const char* input_path, const char* output_path);
  * result and bytes. Unknown bits fail ("unknown flags 0x4") and touch
  * nothing. */
 MORVEL_API int morvel_optimize_ex(const char* input_path, const char* output_path, unsigned flags);
+
+/* The loaded library's version, for example "0.2.0". */
+MORVEL_API const char* morvel_version(void);
+
+/* The errno of the system call that made the calling thread's last call
+ * fail (ENOENT for a missing input, EACCES, EISDIR, ENOSPC, ...), 0 when the
+ * last call succeeded or failed for another reason. Per thread, like the
+ * error text. */
+MORVEL_API int morvel_last_errno(void);
+
+/* morvel_optimize_ex on a document held in memory: on success *output
+ * points to *output_len bytes that the caller releases with morvel_free.
+ * Results, messages ("<memory>" where a path would stand) and limits are
+ * those of the file call; on failure *output is NULL and *output_len 0. */
+MORVEL_API int morvel_optimize_mem(const void* input, size_t input_len, void** output, size_t* output_len,
+                                   unsigned flags);
+
+/* morvel_check on a document held in memory. */
+MORVEL_API int morvel_check_mem(const void* input, size_t input_len);
+
+/* Releases what morvel_optimize_mem returned; NULL is ignored. */
+MORVEL_API void morvel_free(void* p);
 
 #ifdef __cplusplus
 }

@@ -8,10 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "fixtures.h"
 #include "morvel.h"
@@ -154,5 +156,99 @@ TEST(Optimize, RunningOutOfMemoryIsReported) {
     EXPECT_EQ(read_file(out), "old");
 }
 #endif
+
+}  // namespace
+
+namespace {
+
+TEST(Version, HeaderAndLibraryAgreeInThisBuild) {
+    EXPECT_STREQ(morvel_version(), MORVEL_VERSION_STRING);
+    EXPECT_EQ(std::to_string(MORVEL_VERSION_MAJOR) + "." + std::to_string(MORVEL_VERSION_MINOR) + "." +
+                  std::to_string(MORVEL_VERSION_PATCH),
+              MORVEL_VERSION_STRING);
+}
+
+TEST(LastErrno, NamesTheSystemCallThatFailed) {
+    scratch_dir dir;
+    std::string good = dir.file("good.pdf"), junk = dir.file("junk.pdf"), out = dir.file("out.pdf");
+    write_file(good, testutil::simple_pdf(2));
+    write_file(junk, "%PDF-1.4\nno objects here\n");
+    struct row {
+        const char* what;
+        std::string in, out;
+        int ok, err;
+    };
+    for (const row& r : std::vector<row>{
+             {"missing input", dir.file("missing.pdf"), out, 0, ENOENT},
+             {"directory input", dir.path().string(), out, 0, EISDIR},
+             {"output in a missing directory", good, dir.file("none/out.pdf"), 0, ENOENT},
+             {"output is a directory", good, dir.path().string(), 0, EISDIR},
+             {"no system call failed", junk, out, 0, 0},
+             {"success", good, out, 1, 0},
+         }) {
+        EXPECT_EQ(morvel_optimize(r.in.c_str(), r.out.c_str()), r.ok) << r.what;
+        EXPECT_EQ(morvel_last_errno(), r.err) << r.what << ": " << morvel_last_error();
+    }
+    EXPECT_EQ(morvel_check(dir.file("missing.pdf").c_str()), 0);
+    EXPECT_EQ(morvel_last_errno(), ENOENT);
+    EXPECT_EQ(morvel_check(junk.c_str()), 0);
+    EXPECT_EQ(morvel_last_errno(), 0);
+}
+
+TEST(Memory, SameBytesAndMessagesAsTheFileCalls) {
+    scratch_dir dir;
+    std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    std::string pdf = testutil::simple_pdf(4);
+    write_file(in, pdf);
+    for (unsigned flags : {0u, unsigned(MORVEL_OBJECT_STREAMS)}) {
+        ASSERT_EQ(morvel_optimize_ex(in.c_str(), out.c_str(), flags), 1);
+        void* bytes = nullptr;
+        size_t len = 0;
+        ASSERT_EQ(morvel_optimize_mem(pdf.data(), pdf.size(), &bytes, &len, flags), 1) << morvel_last_error();
+        EXPECT_STREQ(morvel_last_error(), "");
+        std::string got(static_cast<const char*>(bytes), len);
+        morvel_free(bytes);
+        EXPECT_TRUE(got == read_file(out));
+        EXPECT_EQ(morvel_check_mem(got.data(), got.size()), 1) << morvel_last_error();
+    }
+    EXPECT_EQ(morvel_check_mem(pdf.data(), pdf.size()), 0);
+    EXPECT_STREQ(morvel_last_error(), "/Linearized key missing in first object dictionary");
+    EXPECT_EQ(morvel_check_mem("%PDF-1.4", 8), 0);
+    EXPECT_STREQ(morvel_last_error(), "file '<memory>' is too small (8 bytes)");
+    morvel_free(nullptr);
+}
+
+TEST(Memory, Failures) {
+    std::string junk = "%PDF-1.4\nno objects here\n";
+    void* bytes = reinterpret_cast<void*>(1);
+    size_t len = 7;
+    struct row {
+        const void* in;
+        size_t in_len;
+        void** out;
+        size_t* out_len;
+        unsigned flags;
+        const char* message;
+    };
+    for (const row& r : {row{junk.data(), junk.size(), &bytes, &len, 0, "no valid PDF objects found in '<memory>'"},
+                         row{junk.data(), junk.size(), &bytes, &len, 8, "unknown flags 0x8"},
+                         row{nullptr, 0, &bytes, &len, 0, "input, output or output_len is NULL"},
+                         row{junk.data(), junk.size(), nullptr, &len, 0, "input, output or output_len is NULL"},
+                         row{junk.data(), junk.size(), &bytes, nullptr, 0, "input, output or output_len is NULL"}}) {
+        bytes = reinterpret_cast<void*>(1);
+        len = 7;
+        EXPECT_EQ(morvel_optimize_mem(r.in, r.in_len, r.out, r.out_len, r.flags), 0);
+        EXPECT_STREQ(morvel_last_error(), r.message);
+        EXPECT_EQ(morvel_last_errno(), 0);
+        if (r.out) {
+            EXPECT_EQ(bytes, nullptr);
+        }
+        if (r.out_len) {
+            EXPECT_EQ(len, 0u);
+        }
+    }
+    EXPECT_EQ(morvel_check_mem(nullptr, 10), 0);
+    EXPECT_STREQ(morvel_last_error(), "input is NULL");
+}
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Independent checks of every corpus file's output in both forms (when the
-// corpus and the tools are present): qpdf's linearization and structure
+// corpus and the tools are present), which the in-memory call must give
+// byte for byte too: qpdf's linearization and structure
 // checks, page counts, document information, outlines and form fields, and
 // the first pages rendered pixel for pixel.
 #include <gtest/gtest.h>
@@ -152,6 +153,15 @@ TEST_P(CorpusOutput, PassesIndependentChecks) {
     if (row.pages < 1) GTEST_SKIP() << "qpdf finds no pages in the input";
     ASSERT_EQ(ok, 1) << morvel_last_error();
     EXPECT_EQ(morvel_check(out.c_str()), 1) << morvel_last_error();
+    {
+        std::string input = read_file(in);
+        void* bytes = nullptr;
+        size_t len = 0;
+        ASSERT_EQ(morvel_optimize_mem(input.data(), input.size(), &bytes, &len, form), 1) << morvel_last_error();
+        bool same = std::string(static_cast<const char*>(bytes), len) == read_file(out);
+        morvel_free(bytes);
+        EXPECT_TRUE(same) << "the in-memory call gives other bytes";
+    }
     if (form == DEFAULT_FORM) {
         std::string plain = dir.file("plain.pdf");
         ASSERT_EQ(morvel_optimize(in.c_str(), plain.c_str()), 1) << morvel_last_error();

@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -126,10 +128,20 @@ bool size_acceptable(const char* name, int64_t size, head& h) {
 bool read_head(const char* path, head& h) {
     if (!path || !*path) return set_error("input_path is NULL or empty"), false;
     struct stat st;
-    if (stat(path, &st) != 0) return set_error("cannot stat '%s'", path), false;
+    if (stat(path, &st) != 0) {
+        int err = errno;
+        set_error("cannot stat '%s'", path);
+        set_error_errno(err);
+        return false;
+    }
     if (!size_acceptable(path, st.st_size, h)) return false;
     FILE* f = fopen(path, "rb");
-    if (!f) return set_error("cannot open '%s'", path), false;
+    if (!f) {
+        int err = errno;
+        set_error("cannot open '%s'", path);
+        set_error_errno(err);
+        return false;
+    }
     h.n = static_cast<int32_t>(fread(h.buf, 1, CHECK_HEAD_MAX, f));
     fclose(f);
     h.buf[h.n] = '\0';
@@ -158,6 +170,11 @@ int check_bytes(const char* data, size_t len, const char* name) {
     memcpy(h.buf, data, static_cast<size_t>(h.n));
     h.buf[h.n] = '\0';
     return check_head(h);
+}
+
+extern "C" int morvel_check_mem(const void* input, size_t input_len) {
+    if (!input) return set_error("input is NULL"), 0;
+    return check_bytes(static_cast<const char*>(input), input_len, "<memory>");
 }
 
 extern "C" int morvel_check(const char* input_path) {

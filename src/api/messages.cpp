@@ -6,7 +6,9 @@
 
 #include "base/error.h"
 
-void report(const status& s, const char* in, const char* out) {
+namespace {
+
+void describe(const status& s, const char* in, const char* out) {
     long long v = static_cast<long long>(s.value);
     switch (s.what) {
         case problem::none:
@@ -44,4 +46,11 @@ void report(const status& s, const char* in, const char* out) {
         case problem::output_unwritable:
             return set_error("cannot write '%s'", out);
     }
+}
+
+}  // namespace
+
+void report(const status& s, const char* in, const char* out) {
+    describe(s, in, out);
+    set_error_errno(s.sys_errno);
 }

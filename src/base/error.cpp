@@ -11,6 +11,7 @@
 namespace {
 
 thread_local char text[ERR_CAP];
+thread_local int sys_errno = 0;
 
 }  // namespace
 
@@ -19,8 +20,16 @@ void set_error(const char* fmt, ...) {
     va_start(ap, fmt);
     vsnprintf(text, ERR_CAP, fmt, ap);
     va_end(ap);
+    sys_errno = 0;
 }
 
-void clear_error() { text[0] = '\0'; }
+void set_error_errno(int err) { sys_errno = err; }
+
+void clear_error() {
+    text[0] = '\0';
+    sys_errno = 0;
+}
+
+int error_errno() { return sys_errno; }
 
 const char* error_text() { return text; }

@@ -60,7 +60,8 @@ status read_input_file(const char* path, input_file& input) {
     fd_closer closer{fd};
     struct stat st;
     if (fstat(fd, &st) != 0) return failure(problem::input_unopenable, 0, errno);
-    if (!S_ISREG(st.st_mode)) return failure(problem::input_not_regular);
+    // A directory is named by the errno a read of it would give.
+    if (!S_ISREG(st.st_mode)) return failure(problem::input_not_regular, 0, S_ISDIR(st.st_mode) ? EISDIR : 0);
     if (st.st_size >= INPUT_LIMIT) return failure(problem::input_too_large, st.st_size);
 
     size_t size = static_cast<size_t>(st.st_size);
