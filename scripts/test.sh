@@ -7,7 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf poppler-utils python3 strace clang libclang-rt-dev)
+packages=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf poppler-utils python3 python3-pytest
+          python3-setuptools python3-venv python3-pip man-db strace clang libclang-rt-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
