@@ -59,52 +59,6 @@ void gather_objects(const plan& order, const std::vector<out_slot>& slots, std::
     for_each_after_hints(order, [&](int32_t n) { slots[static_cast<size_t>(n)].gather(pieces); });
 }
 
-}  // namespace
-
-status place_front(const plan& order, const std::vector<out_slot>& slots, const trailer_extras& extras,
-                   front_offsets& front) {
-    int32_t k = order.lin_dict_num(), m = order.number_count();
-    front.catalog_pos = static_cast<int64_t>(first_page_trailer(k, m, 0, extras).size()) + 20 * int64_t{m - k} +
-                        FIRST_SECTION_POS + EOF_LINE_LEN + static_cast<int64_t>(first_section_header(k, m).size());
-    int64_t hint_pos = front.catalog_pos;
-    for_each_before_hints(order, [&](int32_t n) { hint_pos += static_cast<int64_t>(slots[static_cast<size_t>(n)].len()); });
-    if (hint_pos > INT32_MAX) return failure(problem::output_too_large);
-    front.hint_pos = static_cast<int32_t>(hint_pos);
-    return {};
-}
-
-status lay_out_file(const page_tree& tree, const plan& order, const std::vector<out_slot>& slots,
-                    const trailer_extras& extras, const front_offsets& front, const std::string& version,
-                    file_image& image) {
-    int32_t k = order.lin_dict_num(), m = order.number_count();
-    placement p = place_objects(order, slots, front);
-    image.back = main_section(k, p.offsets) + final_trailer(k, FIRST_SECTION_POS, extras);
-    int64_t file_len = p.main_pos + static_cast<int64_t>(image.back.size());
-    if (file_len > INT32_MAX) return failure(problem::output_too_large);
-
-    linearization_values lin;
-    lin.number = k;
-    lin.file_len = file_len;
-    lin.hint_pos = front.hint_pos;
-    lin.hint_len = slots[static_cast<size_t>(order.hint_num())].len();
-    lin.first_page = order.number_of(tree.page_list.empty() ? 0 : tree.page_list[0]);
-    lin.first_end = p.first_end;
-    lin.pages = static_cast<int32_t>(tree.page_list.size());
-    // /T: the line feed that ends the main section's header.
-    lin.main_first_entry = p.main_pos + static_cast<int64_t>(main_section_header(k).size()) - 1;
-    image.front = file_header(version, "1.4") + linearization_block(lin) +
-                  first_section(k, m, p.offsets, p.main_pos, extras);
-
-    image.pieces.clear();
-    image.pieces.push_back({image.front.data(), image.front.size()});
-    gather_objects(order, slots, image.pieces);
-    image.pieces.push_back({image.back.data(), image.back.size()});
-    image.total = static_cast<uint64_t>(file_len);
-    return {};
-}
-
-namespace {
-
 // The linearization dictionary's values, given the layout.
 linearization_values lin_values(const page_tree& tree, const plan& order, const std::vector<out_slot>& slots,
                                 const front_offsets& front, const placement& p, int64_t file_len,
@@ -120,6 +74,50 @@ linearization_values lin_values(const page_tree& tree, const plan& order, const 
     lin.main_first_entry = main_first_entry;
     return lin;
 }
+
+// Where the hint stream starts: after what precedes it from the catalog on.
+status place_hint_stream(const plan& order, const std::vector<out_slot>& slots, front_offsets& front) {
+    int64_t hint_pos = front.catalog_pos;
+    for_each_before_hints(order, [&](int32_t n) { hint_pos += static_cast<int64_t>(slots[static_cast<size_t>(n)].len()); });
+    if (hint_pos > INT32_MAX) return failure(problem::output_too_large);
+    front.hint_pos = static_cast<int32_t>(hint_pos);
+    return {};
+}
+
+}  // namespace
+
+status place_front(const plan& order, const std::vector<out_slot>& slots, const trailer_extras& extras,
+                   front_offsets& front) {
+    int32_t k = order.lin_dict_num(), m = order.number_count();
+    front.catalog_pos = static_cast<int64_t>(first_page_trailer(k, m, 0, extras).size()) + 20 * int64_t{m - k} +
+                        FIRST_SECTION_POS + EOF_LINE_LEN + static_cast<int64_t>(first_section_header(k, m).size());
+    return place_hint_stream(order, slots, front);
+}
+
+status lay_out_file(const page_tree& tree, const plan& order, const std::vector<out_slot>& slots,
+                    const trailer_extras& extras, const front_offsets& front, const std::string& version,
+                    file_image& image) {
+    int32_t k = order.lin_dict_num(), m = order.number_count();
+    placement p = place_objects(order, slots, front);
+    image.back = main_section(k, p.offsets) + final_trailer(k, FIRST_SECTION_POS, extras);
+    int64_t file_len = p.main_pos + static_cast<int64_t>(image.back.size());
+    if (file_len > INT32_MAX) return failure(problem::output_too_large);
+
+    // /T: the line feed that ends the main section's header.
+    linearization_values lin = lin_values(tree, order, slots, front, p, file_len,
+                                          p.main_pos + static_cast<int64_t>(main_section_header(k).size()) - 1);
+    image.front = file_header(version, "1.4") + linearization_block(lin) +
+                  first_section(k, m, p.offsets, p.main_pos, extras);
+
+    image.pieces.clear();
+    image.pieces.push_back({image.front.data(), image.front.size()});
+    gather_objects(order, slots, image.pieces);
+    image.pieces.push_back({image.back.data(), image.back.size()});
+    image.total = static_cast<uint64_t>(file_len);
+    return {};
+}
+
+namespace {
 
 // The rows of a section covering numbers [from, to): objects at offsets,
 // and those inside object streams by their stream and index. Numbers
@@ -142,11 +140,7 @@ std::vector<xref_row> section_rows(const plan& order, const std::vector<out_slot
 status place_front_packed(const plan& order, const std::vector<out_slot>& slots, int64_t reserved,
                           front_offsets& front) {
     front.catalog_pos = FIRST_SECTION_POS + reserved;
-    int64_t hint_pos = front.catalog_pos;
-    for_each_before_hints(order, [&](int32_t n) { hint_pos += static_cast<int64_t>(slots[static_cast<size_t>(n)].len()); });
-    if (hint_pos > INT32_MAX) return failure(problem::output_too_large);
-    front.hint_pos = static_cast<int32_t>(hint_pos);
-    return {};
+    return place_hint_stream(order, slots, front);
 }
 
 status lay_out_packed(const page_tree& tree, const plan& order, const std::vector<out_slot>& slots,
