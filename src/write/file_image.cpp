@@ -75,6 +75,15 @@ linearization_values lin_values(const page_tree& tree, const plan& order, const 
     return lin;
 }
 
+// The file's pieces in order: the front, every object, the back.
+void gather_image(const plan& order, const std::vector<out_slot>& slots, int64_t file_len, file_image& image) {
+    image.pieces.clear();
+    image.pieces.push_back({image.front.data(), image.front.size()});
+    gather_objects(order, slots, image.pieces);
+    image.pieces.push_back({image.back.data(), image.back.size()});
+    image.total = static_cast<uint64_t>(file_len);
+}
+
 // Where the hint stream starts: after what precedes it from the catalog on.
 status place_hint_stream(const plan& order, const std::vector<out_slot>& slots, front_offsets& front) {
     int64_t hint_pos = front.catalog_pos;
@@ -108,12 +117,7 @@ status lay_out_file(const page_tree& tree, const plan& order, const std::vector<
                                           p.main_pos + static_cast<int64_t>(main_section_header(k).size()) - 1);
     image.front = file_header(version, "1.4") + linearization_block(lin) +
                   first_section(k, m, p.offsets, p.main_pos, extras);
-
-    image.pieces.clear();
-    image.pieces.push_back({image.front.data(), image.front.size()});
-    gather_objects(order, slots, image.pieces);
-    image.pieces.push_back({image.back.data(), image.back.size()});
-    image.total = static_cast<uint64_t>(file_len);
+    gather_image(order, slots, file_len, image);
     return {};
 }
 
@@ -167,10 +171,6 @@ status lay_out_packed(const page_tree& tree, const plan& order, const std::vecto
 
     linearization_values lin = lin_values(tree, order, slots, front, p, file_len, p.main_pos);
     image.front = file_header(version, "1.5") + linearization_block(lin) + section;
-    image.pieces.clear();
-    image.pieces.push_back({image.front.data(), image.front.size()});
-    gather_objects(order, slots, image.pieces);
-    image.pieces.push_back({image.back.data(), image.back.size()});
-    image.total = static_cast<uint64_t>(file_len);
+    gather_image(order, slots, file_len, image);
     return {};
 }
