@@ -7,7 +7,7 @@
 #define MORVEL_ANALYZE_HINT_GROUPS_H
 
 #include "analyze/attribution.h"
-#include "analyze/plan.h"
+#include "analyze/output_order.h"
 #include "load/document.h"
 
 // Sets first_groups and shared_groups.

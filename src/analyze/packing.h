@@ -7,8 +7,8 @@
 #define MORVEL_ANALYZE_PACKING_H
 
 #include "analyze/attribution.h"
+#include "analyze/output_order.h"
 #include "analyze/page_tree.h"
-#include "analyze/plan.h"
 #include "load/document.h"
 
 // Numbers the parts after the first page (page_start, shared_units,
