@@ -341,3 +341,79 @@ TEST(OutputFile, LinksInStickySharedDirectories) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pieces mixing generated text with long and short runs of the input.
+std::vector<iovec> mixed_pieces(const input_file& in, std::vector<std::string>& texts) {
+    texts = {"head\n", "middle\n", "tail\n"};
+    char* d = in.data.get();
+    return {{texts[0].data(), texts[0].size()}, {d + 10, 40000},  {texts[1].data(), texts[1].size()},
+            {d + 5, 100},                       {d + 50000, 70000}, {texts[2].data(), texts[2].size()}};
+}
+
+std::string input_bytes(size_t n) {
+    std::string s(n, '\0');
+    for (size_t i = 0; i < n; i++) s[i] = static_cast<char>('a' + (i * 7 + i / 13) % 26);
+    return s;
+}
+
+TEST(OutputFile, InputRunsCopiedFromTheFileGiveTheSameBytes) {
+    scratch_dir dir;
+    std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    std::string bytes = input_bytes(200000);
+    write_file(in, bytes);
+    input_file input;
+    ASSERT_TRUE(read_input_file(in.c_str(), input).ok());
+    std::vector<std::string> texts;
+    std::vector<iovec> pieces = mixed_pieces(input, texts);
+    std::string want = "head\n" + bytes.substr(10, 40000) + "middle\n" + bytes.substr(5, 100) +
+                       bytes.substr(50000, 70000) + "tail\n";
+    ASSERT_TRUE(write_output_file(out.c_str(), pieces, &input).ok());
+    EXPECT_TRUE(testutil::read_file(out) == want);
+
+    // A pipe takes no in-kernel file copy: the bytes come from memory.
+    std::string fifo = dir.file("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    ASSERT_GE(fcntl(reader, F_SETPIPE_SZ, 1 << 20), static_cast<int>(want.size()));
+    ASSERT_TRUE(write_output_file(fifo.c_str(), pieces, &input).ok());
+    std::string got(want.size() + 1, '\0');
+    EXPECT_EQ(read(reader, got.data(), got.size()), static_cast<ssize_t>(want.size()));
+    got.resize(want.size());
+    EXPECT_TRUE(got == want);
+    close(reader);
+}
+
+TEST(OutputFile, AnInputChangedSinceItWasReadFailsTheCall) {
+    scratch_dir dir;
+    std::string in = dir.file("in.pdf"), out = dir.file("out.pdf");
+    struct change {
+        const char* what;
+        void (*apply)(const std::string& path);
+    };
+    for (change c : {change{"rewritten, same size",
+                            [](const std::string& p) { write_file(p, std::string(200000, 'z')); }},
+                     change{"truncated", [](const std::string& p) { ASSERT_EQ(truncate(p.c_str(), 1000), 0); }},
+                     change{"grown", [](const std::string& p) {
+                                std::ofstream(p, std::ios::app) << "more";
+                            }}}) {
+        write_file(in, input_bytes(200000));
+        write_file(out, "keep me");
+        input_file input;
+        ASSERT_TRUE(read_input_file(in.c_str(), input).ok());
+        std::vector<std::string> texts;
+        std::vector<iovec> pieces = mixed_pieces(input, texts);
+        c.apply(in);
+        status s = write_output_file(out.c_str(), pieces, &input);
+        EXPECT_EQ(testutil::message_of(s, in.c_str(), out.c_str()), "'" + in + "' changed while it was being optimized")
+            << c.what;
+        EXPECT_EQ(testutil::read_file(out), "keep me") << c.what;
+    }
+    size_t entries = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path())) entries++, (void)e;
+    EXPECT_EQ(entries, 2u);  // no temporary file left
+}
+
+}  // namespace

@@ -52,7 +52,7 @@ status optimize(const char* input_path, const char* output_path, unsigned flags)
     if (status s = read_input_file(input_path, doc.input); !s.ok()) return s;
     linearized_file out;
     if (status s = linearize(doc, options, out); !s.ok()) return s;
-    return write_output_file(output_path, out.image.pieces);
+    return write_output_file(output_path, out.image.pieces, &doc.input);
 }
 
 status optimize_mem(const void* input, size_t input_len, void** output, size_t* output_len, unsigned flags) {

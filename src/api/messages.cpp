@@ -45,6 +45,8 @@ void describe(const status& s, const char* in, const char* out) {
             return set_error("cannot open '%s' for writing", out);
         case problem::output_unwritable:
             return set_error("cannot write '%s'", out);
+        case problem::input_changed:
+            return set_error("'%s' changed while it was being optimized", in);
     }
 }
 

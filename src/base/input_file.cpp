@@ -18,10 +18,15 @@
 
 namespace {
 
-struct fd_closer {
-    int fd;
-    ~fd_closer() { close(fd); }
-};
+file_identity identity_of(const struct stat& st) {
+    file_identity id;
+    id.dev = static_cast<uint64_t>(st.st_dev);
+    id.ino = static_cast<uint64_t>(st.st_ino);
+    id.size = static_cast<int64_t>(st.st_size);
+    id.mtime_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    id.ctime_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return id;
+}
 
 // Reading a large file faults in every page of its buffer; with huge pages
 // that is a few hundred faults instead of tens of thousands. Only a hint.
@@ -54,10 +59,24 @@ int read_exactly(int fd, char* dst, size_t size, bool& complete) {
     return 0;
 }
 
+unique_fd::~unique_fd() {
+    if (fd >= 0) close(fd);
+}
+
+void unique_fd::reset(int new_fd) {
+    if (fd >= 0) close(fd);
+    fd = new_fd;
+}
+
+bool input_unchanged(const input_file& input) {
+    struct stat st;
+    return input.file.fd >= 0 && fstat(input.file.fd, &st) == 0 && identity_of(st) == input.identity;
+}
+
 status read_input_file(const char* path, input_file& input) {
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return failure(problem::input_unopenable, 0, errno);
-    fd_closer closer{fd};
+    input.file.reset(fd);
     struct stat st;
     if (fstat(fd, &st) != 0) return failure(problem::input_unopenable, 0, errno);
     // A directory is named by the errno a read of it would give.
@@ -76,6 +95,7 @@ status read_input_file(const char* path, input_file& input) {
     }
     input.data[size] = '\0';
     input.len = static_cast<int32_t>(size);
+    input.identity = identity_of(st);
     return {};
 }
 

@@ -17,11 +17,42 @@ struct free_deleter {
     void operator()(void* p) const { std::free(p); }
 };
 
-// The file's bytes followed by one NUL byte.
+// An open file descriptor, closed with its owner.
+struct unique_fd {
+    int fd = -1;
+    unique_fd() = default;
+    unique_fd(const unique_fd&) = delete;
+    unique_fd& operator=(const unique_fd&) = delete;
+    unique_fd(unique_fd&& other) noexcept : fd(other.fd) { other.fd = -1; }
+    unique_fd& operator=(unique_fd&& other) noexcept {
+        if (this != &other) reset(other.fd), other.fd = -1;
+        return *this;
+    }
+    ~unique_fd();
+    void reset(int new_fd);
+};
+
+// What identifies the input's contents when it was read: the same file,
+// the same size, not modified or changed since.
+struct file_identity {
+    uint64_t dev = 0, ino = 0;
+    int64_t size = 0;
+    int64_t mtime_ns = 0, ctime_ns = 0;
+    bool operator==(const file_identity&) const = default;
+};
+
+// The file's bytes followed by one NUL byte. A file read from disk stays
+// open, so that the writer can copy its unchanged bytes inside the kernel.
 struct input_file {
     std::unique_ptr<char[], free_deleter> data;
     int32_t len = 0;
+    unique_fd file;           // -1 for bytes from memory
+    file_identity identity;  // when it was read
 };
+
+// Whether the open input still is what was read (false also when it
+// cannot be looked at).
+bool input_unchanged(const input_file& input);
 
 // Offsets are 32-bit throughout, so an input must stay below 2 GiB.
 inline constexpr int64_t INPUT_LIMIT = 0x80000000LL;

@@ -9,12 +9,16 @@
 
 #include <vector>
 
+#include "base/input_file.h"
 #include "base/status.h"
 
 // Writes the pieces to output_path through a file that takes the output's
 // name only when it is complete (directly when the path is an existing
 // non-regular file). A failure leaves no partial file behind, and an
-// existing output as it was.
-status write_output_file(const char* output_path, const std::vector<iovec>& pieces);
+// existing output as it was. Pieces that lie in source's buffer may be
+// copied from source's open file; an input that changed since it was read
+// fails the call.
+status write_output_file(const char* output_path, const std::vector<iovec>& pieces,
+                         const input_file* source = nullptr);
 
 #endif

@@ -31,6 +31,7 @@ enum class problem : uint8_t {
     output_too_large,
     output_unopenable,
     output_unwritable,
+    input_changed,
 };
 
 struct status {
