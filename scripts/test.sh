@@ -7,19 +7,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf poppler-utils python3 python3-pytest
-          python3-setuptools python3-venv python3-pip man-db strace clang libclang-rt-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
-  echo "installing: ${missing[*]}"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+./scripts/install-missing.sh cmake ninja-build g++ pkg-config libgtest-dev zlib1g-dev libbenchmark-dev qpdf \
+  poppler-utils python3 python3-pytest python3-setuptools python3-venv python3-pip man-db strace clang libclang-rt-dev
 
 jobs=${JOBS:-2}
 build() {  # build DIR TARGET [cmake options...]
