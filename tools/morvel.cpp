@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -182,11 +183,35 @@ std::string base_name(const std::string& path) {
     return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-// Two paths naming one existing file.
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa, sb;
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+// The existing file a path names, as device and inode; nothing for a
+// path that names none.
+std::optional<std::pair<dev_t, ino_t>> file_id(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return std::make_pair(st.st_dev, st.st_ino);
 }
+
+// The inputs of a batch by path and by file, to find the one an output
+// would overwrite (the same path, or the same file under another name).
+struct batch_inputs {
+    std::map<std::string, const std::string*> by_path;
+    std::map<std::pair<dev_t, ino_t>, const std::string*> by_id;
+
+    explicit batch_inputs(const std::vector<std::string>& inputs) {
+        for (const std::string& f : inputs) {
+            by_path.emplace(f, &f);
+            if (std::optional<std::pair<dev_t, ino_t>> id = file_id(f)) by_id.emplace(*id, &f);
+        }
+    }
+
+    const std::string* overwritten_by(const std::string& out) const {
+        if (auto it = by_path.find(out); it != by_path.end()) return it->second;
+        std::optional<std::pair<dev_t, ino_t>> id = file_id(out);
+        if (!id) return nullptr;
+        auto it = by_id.find(*id);
+        return it == by_id.end() ? nullptr : it->second;
+    }
+};
 
 int run_optimize(int argc, char** argv) {
     cli_args args;
@@ -217,10 +242,10 @@ int run_optimize(int argc, char** argv) {
         outputs.push_back(out);
     }
     if (!args.in_place) {
+        batch_inputs inputs(ops);
         for (const std::string& out : outputs)
-            for (const std::string& f : ops)
-                if (out == f || same_file(out, f))
-                    return usage_error("'" + out + "' would overwrite the input '" + f + "' (use --in-place)");
+            if (const std::string* f = inputs.overwritten_by(out))
+                return usage_error("'" + out + "' would overwrite the input '" + *f + "' (use --in-place)");
     }
     return run_files(ops, outputs, args, flags, false);
 }

@@ -12,7 +12,9 @@
 
 namespace {
 
-// The references of a record's body, but not the one of a stream's /Length.
+// The references of a record's body, but not the one of a stream's /Length:
+// the compact form writes every length directly (the attribution's
+// body_references skips only the lengths the default form replaces).
 std::vector<int32_t> references_of(const pdf_obj& rec) {
     std::vector<int32_t> nums;
     int32_t skip = -1;

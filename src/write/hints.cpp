@@ -240,14 +240,8 @@ void shared_object_table(bit_buf& b, const hint_values& v, const plan& order) {
 void outline_table(bit_buf& b, const plan& order, const std::vector<out_slot>& slots, int32_t hint_pos) {
     length_of len{slots};
     int32_t root = order.number_of(order.outline_root);
-    uint32_t before = 0;  // written between the hint stream and the root
-    bool found = false;
-    for_each_after_hints(order, [&](int32_t n) {
-        if (n == root) found = true;
-        if (!found) before += static_cast<uint32_t>(slots[static_cast<size_t>(n)].len());
-    });
     put(b, root, 32);
-    put(b, static_cast<uint32_t>(hint_pos) + before, 32);
+    put(b, position_without_hints(order, len, hint_pos, root), 32);
     uint32_t run = 0;
     if (order.outline_to > order.outline_from) {
         put(b, order.outline_to - order.outline_from + order.outline_elsewhere, 32);
