@@ -27,6 +27,7 @@
 #include "load/object_scan.h"
 #include "load/trailer_facts.h"
 #include "pdf/dict.h"
+#include "test_util.h"
 
 namespace testutil {
 
@@ -132,7 +133,7 @@ inline status analyze(const document& doc, analysis& a) {
 inline pdf_obj typed_record(int32_t num, const std::string& body) {
     pdf_obj o;
     o.num = num;
-    o.body = body;
+    o.body = kept(body);
     o.type = check_dict_type(body.data(), static_cast<int32_t>(body.size()));
     return o;
 }

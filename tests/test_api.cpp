@@ -124,7 +124,7 @@ size_t vm_size() {
 
 TEST(Optimize, RunningOutOfMemoryIsReported) {
     // A child whose address space leaves room for the input and its object
-    // table but not for the serialised copy of one huge dictionary: the call
+    // table but not for the rewritten copy of one huge dictionary: the call
     // fails with the message and leaves the output as it was.
     scratch_dir dir;
     std::string in = dir.file("in.pdf");
@@ -144,7 +144,7 @@ TEST(Optimize, RunningOutOfMemoryIsReported) {
     pid_t child = fork();
     if (child == 0) {
         rlim_t now = static_cast<rlim_t>(vm_size());
-        struct rlimit lim = {now + big * 5 / 2, now + big * 5 / 2};
+        struct rlimit lim = {now + big * 3 / 2, now + big * 3 / 2};
         setrlimit(RLIMIT_AS, &lim);
         int ok = morvel_optimize(in.c_str(), out.c_str());
         std::string want = "out of memory optimizing '" + in + "'";

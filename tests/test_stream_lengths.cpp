@@ -79,7 +79,7 @@ TEST(Lengths, WrittenLengthFix) {
         length_fix f = stream_length_fix(t.doc.objects, t.rec(1));
         EXPECT_EQ(f.kind, c.kind) << c.dict;
         if (f.kind != length_fix::REPLACE) continue;
-        const std::string& b = t.rec(1).body;
+        std::string_view b = t.rec(1).body;
         EXPECT_EQ(b.substr(static_cast<size_t>(f.value_start), static_cast<size_t>(f.value_end - f.value_start)),
                   c.replaced)
             << c.dict;

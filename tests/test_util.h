@@ -7,10 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -49,6 +51,13 @@ inline std::string read_file(const std::string& path) {
     std::ostringstream ss;
     ss << f.rdbuf();
     return ss.str();
+}
+
+// A copy of text that lives until the test program ends, for records whose
+// body views text the way the loader's records view the input.
+inline std::string_view kept(const std::string& text) {
+    static std::deque<std::string> texts;
+    return texts.emplace_back(text);
 }
 
 inline bool file_exists(const std::string& path) { return fs::exists(path); }

@@ -43,7 +43,7 @@ struct doc {
         pdf_obj r;
         r.num = num;
         r.hdr_pos = static_cast<int32_t>(at);
-        r.body = text;
+        r.body = testutil::kept(text);
         table.push_back(r);
         if (objstm) table.back().hdr_pos = -1, table.back().objstm_num = objstm;
         return at;
@@ -58,7 +58,7 @@ struct doc {
         r.num = num;
         r.hdr_pos = static_cast<int32_t>(at);
         r.has_stream = 1;
-        r.body = body;
+        r.body = testutil::kept(body);
         r.data_pos = static_cast<int32_t>(bytes.size());
         bytes += data;
         r.data_end = static_cast<int32_t>(bytes.size());

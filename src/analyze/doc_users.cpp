@@ -104,7 +104,7 @@ void open_objects(user_walk& walk, const std::string& key, const char* v, int32_
 
 void catalog_users(user_walk& walk, int32_t catalog, doc_users& out) {
     if (catalog < 0) return;
-    const std::string& body = walk.objects.items[static_cast<size_t>(catalog)].body;
+    std::string_view body = walk.objects.items[static_cast<size_t>(catalog)].body;
     bool seen_outlines = false, seen_mode = false;
     for (const dict_entry& e : dict_entries(body)) {
         const char* v = body.data() + e.value_start;

@@ -31,7 +31,7 @@ std::string plain_value(const pdf_obj& rec, const char* key) {
     int32_t num = 0, gen = 0;
     int32_t end = reference_at(b, len, i, &num, &gen);
     if (end < 0) end = b[i] == '[' ? array_close(b, len, i) : number_token_end(b, len, i);
-    return end < 0 ? std::string() : rec.body.substr(static_cast<size_t>(i), static_cast<size_t>(end - i));
+    return end < 0 ? std::string() : std::string(rec.body.substr(static_cast<size_t>(i), static_cast<size_t>(end - i)));
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 #define MORVEL_LOAD_DOCUMENT_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -29,7 +31,9 @@ struct pdf_obj {
     int32_t data_len = 0;
     int32_t has_stream = 0;
     int32_t objstm_num = 0;  // number of the object stream it was unpacked from, 0 if top-level
-    std::string body;        // the object's text; empty when nothing was copied
+    // The object's text: a view into the input buffer, or into the decoded
+    // data of its object stream, which the document keeps. Empty when none.
+    std::string_view body;
     const char* stream = nullptr;  // stream data inside the input buffer
     uint64_t stream_len = 0;
     obj_type type = TYPE_NONE;  // from the body's /Type; the analysis may settle the catalog otherwise
@@ -72,9 +76,14 @@ struct trailer_facts {
     std::string id;    // the /ID array as written there, empty when it is unusable
 };
 
+// Bytes that records' bodies view besides the input buffer: the decoded
+// data of object streams.
+using owned_bytes = std::unique_ptr<uint8_t[], free_deleter>;
+
 struct document {
     input_file input;
     obj_list objects;
+    std::vector<owned_bytes> unpacked;
     // Cross-reference streams, taken out of the table during expansion but
     // kept (file order) for the chain and the trailer entries they carry.
     std::vector<pdf_obj> xref_streams;

@@ -18,13 +18,14 @@ status load_document(document& doc) {
     if (mentions_encryption(doc.input.data.get(), doc.input.len)) return failure(problem::encrypted);
     doc.objects.items.clear();
     doc.xref_streams.clear();
+    doc.unpacked.clear();
     scan_objects(doc.input, doc.objects.items);
     std::vector<known_length> lengths = referenced_stream_lengths(doc.input, doc.objects.items);
     if (!lengths.empty()) {
         doc.objects.items.clear();
         scan_objects(doc.input, doc.objects.items, lengths);
     }
-    if (status s = expand_object_streams(doc.objects.items, doc.xref_streams); !s.ok()) return s;
+    if (status s = expand_object_streams(doc.objects.items, doc.xref_streams, doc.unpacked); !s.ok()) return s;
     resolve_duplicates(doc);
     doc.objects.build_index();
     fix_referenced_lengths(doc.input, doc.objects);

@@ -14,6 +14,7 @@
 #include "load/object_streams.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <unordered_set>
 
@@ -71,7 +72,7 @@ static bool make_entry(const decoded_stream& d, int32_t first, const std::vector
     o.hdr_pos = -1;
     o.body_pos = -1;
     o.stream_kw_pos = -1;
-    o.body.assign(d.bytes + start, static_cast<size_t>(end - start));
+    o.body = std::string_view(d.bytes + start, static_cast<size_t>(end - start));
     classify_object(o);
     return true;
 }
@@ -87,10 +88,22 @@ static std::vector<char> last_of_number(const std::vector<objstm_entry>& entries
 
 enum class unpacked { expanded, unreadable, too_large };
 
+// Keeps decoded data for the bodies that view it, trimmed to its length
+// (the decoder's buffer has room to spare).
+static void keep_decoded(decoded_stream& d, std::vector<owned_bytes>& kept) {
+    if (!d.owned) return;
+    if (void* trimmed = realloc(d.owned.get(), static_cast<size_t>(d.len > 0 ? d.len : 1))) {
+        (void)d.owned.release();
+        d.owned.reset(static_cast<uint8_t*>(trimmed));
+        d.bytes = static_cast<const char*>(trimmed);
+    }
+    kept.push_back(std::move(d.owned));
+}
+
 // Appends the objects of an object stream. expanded when the stream leaves
 // the table (its objects, if any, took its place); unreadable when it stays
 // as it is.
-static unpacked unpack(const pdf_obj& stm, std::vector<pdf_obj>& out) {
+static unpacked unpack(const pdf_obj& stm, std::vector<pdf_obj>& out, std::vector<owned_bytes>& kept) {
     const char* b = stm.body.data();
     int32_t n = dict_int(b, stm.body_len(), "N");
     int32_t first = dict_int(b, stm.body_len(), "First");
@@ -105,6 +118,7 @@ static unpacked unpack(const pdf_obj& stm, std::vector<pdf_obj>& out) {
             return unpacked::unreadable;
     }
     if (first >= d.len || n > d.len) return unpacked::unreadable;
+    keep_decoded(d, kept);
 
     // Slices run to the next entry in header order, so they are cut from
     // the whole header before the duplicates are dropped.
@@ -119,7 +133,8 @@ static unpacked unpack(const pdf_obj& stm, std::vector<pdf_obj>& out) {
     return unpacked::expanded;
 }
 
-status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams) {
+status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams,
+                             std::vector<owned_bytes>& kept) {
     if (std::all_of(table.begin(), table.end(), [](const pdf_obj& o) { return fate_of(o) == fate::keep; }))
         return {};
     std::vector<pdf_obj> out;
@@ -130,7 +145,7 @@ status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& 
                 xref_streams.push_back(std::move(o));
                 break;
             case fate::unpack:
-                switch (unpack(o, out)) {
+                switch (unpack(o, out, kept)) {
                     case unpacked::expanded:
                         break;
                     case unpacked::unreadable:

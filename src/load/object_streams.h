@@ -14,7 +14,9 @@
 // where the stream stood, in the order of its header) and moves
 // cross-reference streams out of the table into xref_streams. A stream
 // that decodes to more than the decoding limit fails the call: its objects
-// would otherwise be lost without a word.
-status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams);
+// would otherwise be lost without a word. The decoded data that the new
+// records' bodies view joins kept.
+status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams,
+                             std::vector<owned_bytes>& kept);
 
 #endif

@@ -69,7 +69,7 @@ int64_t read_digits(const char* b, int32_t len, int32_t& i) {
 
 // The value of the first /key of a dictionary: absent gives -1, a present
 // key without a non-negative integer after it is damage.
-int64_t offset_entry(const std::string& dict, const char* key) {
+int64_t offset_entry(std::string_view dict, const char* key) {
     int32_t n = static_cast<int32_t>(dict.size());
     int32_t k = find_name(dict.data(), n, 0, n, key);
     if (k < 0) return -1;
@@ -78,7 +78,7 @@ int64_t offset_entry(const std::string& dict, const char* key) {
 }
 
 // "[" integers "]" after the first /key; the integers, or damage.
-std::vector<int64_t> int_array(const std::string& dict, int32_t key_pos, size_t key_len) {
+std::vector<int64_t> int_array(std::string_view dict, int32_t key_pos, size_t key_len) {
     const char* b = dict.data();
     int32_t n = static_cast<int32_t>(dict.size());
     int32_t i = skip_space(b, n, key_pos + 1 + static_cast<int32_t>(key_len));
@@ -92,7 +92,7 @@ std::vector<int64_t> int_array(const std::string& dict, int32_t key_pos, size_t 
 
 // Consults every entry of the cross-reference stream r; returns its /Prev.
 int64_t read_stream_section(chain_reader& c, const pdf_obj& r) {
-    const std::string& d = r.body;
+    std::string_view d = r.body;
     int32_t n = r.body_len();
     int32_t wk = find_name(d.data(), n, 0, n, "W");
     if (wk < 0) throw damaged{};

@@ -44,7 +44,7 @@ static int32_t value_end(const char* d, int32_t len, int32_t i) {
     return j;
 }
 
-std::vector<dict_entry> dict_entries(const std::string& text) {
+std::vector<dict_entry> dict_entries(std::string_view text) {
     std::vector<dict_entry> entries;
     const char* d = text.data();
     int32_t len = static_cast<int32_t>(text.size());
@@ -60,7 +60,7 @@ std::vector<dict_entry> dict_entries(const std::string& text) {
         int32_t key_end = i + 1;
         while (key_end < len && !ends_entry_token(d[key_end])) key_end++;
         dict_entry e;
-        e.key = text.substr(static_cast<size_t>(i) + 1, static_cast<size_t>(key_end - i - 1));
+        e.key = std::string(text.substr(static_cast<size_t>(i) + 1, static_cast<size_t>(key_end - i - 1)));
         e.value_start = skip_space(d, len, key_end);
         e.value_end = value_end(d, len, e.value_start);
         i = e.value_end;
@@ -69,9 +69,9 @@ std::vector<dict_entry> dict_entries(const std::string& text) {
     return entries;
 }
 
-std::string extract_dict_text(const char* src, int32_t start, int32_t end) {
-    if (start < 0 || start >= end) return std::string();
-    return std::string(src + start, static_cast<size_t>(end - start));
+std::string_view extract_dict_text(const char* src, int32_t start, int32_t end) {
+    if (start < 0 || start >= end) return std::string_view();
+    return std::string_view(src + start, static_cast<size_t>(end - start));
 }
 
 std::string extract_dict_at(const char* text, int32_t len, int32_t pos) {

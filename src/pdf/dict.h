@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Offset just past the first key /name of the text, or -1 without one.
@@ -39,10 +40,10 @@ struct dict_entry {
 // The entries of the dictionary at the first "<<" of text, in order, only
 // the outermost level: a value is a reference, a balanced dictionary or
 // array, a string, or a run of bytes up to white space or a delimiter.
-std::vector<dict_entry> dict_entries(const std::string& text);
+std::vector<dict_entry> dict_entries(std::string_view text);
 
-// Copies of slices; an empty string means that nothing was copied.
-std::string extract_dict_text(const char* src, int32_t start, int32_t end);
+// The slice [start, end) of src; empty when it is empty or reversed.
+std::string_view extract_dict_text(const char* src, int32_t start, int32_t end);
 // The dictionary opening with "<<" at pos, through its matching ">>"
 // (brackets counted as dict_brackets does).
 std::string extract_dict_at(const char* text, int32_t len, int32_t pos);

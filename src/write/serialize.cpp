@@ -89,7 +89,7 @@ void rewrite_with_edits(const pdf_obj& rec, std::vector<text_edit>& edits, const
     rewrite_references(b + at, len - at, order.new_num.data(), order.max_num, out);
 }
 
-std::string rewritten(const std::string& text, const plan& order) {
+std::string rewritten(std::string_view text, const plan& order) {
     out_buf out;
     rewrite_references(text.data(), static_cast<int32_t>(text.size()), order.new_num.data(), order.max_num, out);
     return std::move(out.data);
