@@ -5,8 +5,6 @@
 #include "load/encryption.h"
 
 #include <algorithm>
-#include <cstring>
-#include <vector>
 
 #include "pdf/lexer.h"
 #include "pdf/search_memo.h"
@@ -17,37 +15,21 @@ namespace {
 struct encrypt_finder {
     const char* buf;
     int32_t len;
-    std::vector<int32_t> hits;  // ascending
+    const landmarks& marks;
 
     // Whether "/Encrypt" lies wholly inside [lo, hi).
     bool in_window(int32_t lo, int32_t hi) const {
-        auto it = std::lower_bound(hits.begin(), hits.end(), lo);
-        return it != hits.end() && static_cast<int64_t>(*it) + 8 <= hi;
+        auto it = std::lower_bound(marks.encrypt.begin(), marks.encrypt.end(), lo);
+        return it != marks.encrypt.end() && static_cast<int64_t>(*it) + 8 <= hi;
     }
 };
 
 }  // namespace
 
-static std::vector<int32_t> raw_occurrences(const char* buf, int32_t len, const char* what) {
-    std::vector<int32_t> at;
-    size_t n = strlen(what);
-    const char* p = buf;
-    const char* end = buf + len;
-    while (static_cast<size_t>(end - p) >= n) {
-        const void* hit = memmem(p, static_cast<size_t>(end - p), what, n);
-        if (!hit) break;
-        p = static_cast<const char*>(hit);
-        at.push_back(static_cast<int32_t>(p - buf));
-        p++;
-    }
-    return at;
-}
-
 // Each file trailer, from "trailer" up to the next "startxref" (or the end).
 static bool trailer_mentions_encryption(const encrypt_finder& ef) {
     search_memo startxref{ef.buf, ef.len, "startxref", find_kw};
-    for (int32_t t = find_kw(ef.buf, ef.len, 0, "trailer"); t >= 0;
-         t = find_kw(ef.buf, ef.len, t + 7, "trailer")) {
+    for (int32_t t : ef.marks.trailer) {
         int32_t s = startxref.next(t);
         if (ef.in_window(t, s >= 0 ? s : ef.len)) return true;
     }
@@ -59,7 +41,7 @@ static bool trailer_mentions_encryption(const encrypt_finder& ef) {
 static bool xref_mentions_encryption(const encrypt_finder& ef) {
     if (ef.len < 5) return false;
     search_memo streams{ef.buf, ef.len, "stream", find_kw};
-    for (int32_t k : raw_occurrences(ef.buf, ef.len, "/XRef")) {
+    for (int32_t k : ef.marks.xref) {
         int32_t lo = std::max(k - 2048, 0);
         int32_t lim = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(k) + 2048, ef.len));
         if (!ef.in_window(lo, lim)) continue;
@@ -71,9 +53,10 @@ static bool xref_mentions_encryption(const encrypt_finder& ef) {
     return false;
 }
 
-bool mentions_encryption(const char* buf, int32_t len) {
-    encrypt_finder ef{buf, len, raw_occurrences(buf, len, "/Encrypt")};
-    if (ef.hits.empty()) return false;
+bool mentions_encryption(const char* buf, int32_t len, const landmarks& marks) {
+    if (marks.encrypt.empty()) return false;
+    encrypt_finder ef{buf, len, marks};
     return trailer_mentions_encryption(ef) || xref_mentions_encryption(ef);
 }
 
+bool mentions_encryption(const char* buf, int32_t len) { return mentions_encryption(buf, len, find_landmarks(buf, len)); }

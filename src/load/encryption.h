@@ -9,9 +9,13 @@
 
 #include <cstdint>
 
+#include "load/landmarks.h"
+
 // 1 when the raw bytes "/Encrypt" stand in a trailer (from "trailer" up to
 // the next "startxref") or within 2048 bytes around a "/XRef" (up to the
 // first "stream" keyword after it).
+// The words' places come from marks, found over the same bytes.
+bool mentions_encryption(const char* buf, int32_t len, const landmarks& marks);
 bool mentions_encryption(const char* buf, int32_t len);
 
 #endif

@@ -8,6 +8,7 @@
 #include "load/duplicates.h"
 #include "load/encryption.h"
 #include "load/file_header.h"
+#include "load/landmarks.h"
 #include "load/object_scan.h"
 #include "load/object_streams.h"
 #include "load/stream_bounds.h"
@@ -15,7 +16,8 @@
 #include "load/trailer_facts.h"
 
 status load_document(document& doc) {
-    if (mentions_encryption(doc.input.data.get(), doc.input.len)) return failure(problem::encrypted);
+    landmarks marks = find_landmarks(doc.input.data.get(), doc.input.len);
+    if (mentions_encryption(doc.input.data.get(), doc.input.len, marks)) return failure(problem::encrypted);
     doc.objects.items.clear();
     doc.xref_streams.clear();
     doc.unpacked.clear();
@@ -30,7 +32,7 @@ status load_document(document& doc) {
     doc.objects.build_index();
     fix_referenced_lengths(doc.input, doc.objects);
     if (doc.objects.items.empty()) return failure(problem::no_objects);
-    doc.trailer = find_trailer_facts(doc.input, doc.xref_streams);
+    doc.trailer = find_trailer_facts(doc.input, doc.xref_streams, marks);
     doc.version = header_version(doc.input);
     return {};
 }

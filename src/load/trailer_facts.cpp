@@ -20,12 +20,12 @@ struct candidate {
     std::string text;
 };
 
-std::vector<candidate> trailer_dictionaries(const input_file& input, const std::vector<pdf_obj>& xref_streams) {
+std::vector<candidate> trailer_dictionaries(const input_file& input, const std::vector<pdf_obj>& xref_streams,
+                                            const std::vector<int32_t>& trailers) {
     std::vector<candidate> found;
     const char* data = input.data.get();
     int32_t len = input.len;
-    for (int32_t t = find_kw(data, len, 0, "trailer"); t >= 0;
-         t = find_kw(data, len, t + 7, "trailer")) {
+    for (int32_t t : trailers) {
         int32_t q = skip_space(data, len, t + 7);
         std::string dict = extract_dict_at(data, len, q);
         if (!dict.empty()) found.push_back({q, std::move(dict)});
@@ -104,11 +104,16 @@ int32_t root_number(const input_file& input) {
 
 }  // namespace
 
-trailer_facts find_trailer_facts(const input_file& input, const std::vector<pdf_obj>& xref_streams) {
-    std::vector<candidate> dicts = trailer_dictionaries(input, xref_streams);
+trailer_facts find_trailer_facts(const input_file& input, const std::vector<pdf_obj>& xref_streams,
+                                 const landmarks& marks) {
+    std::vector<candidate> dicts = trailer_dictionaries(input, xref_streams, marks.trailer);
     trailer_facts facts;
     facts.root = root_number(input);
     facts.info = info_reference(dicts);
     facts.id = id_array(dicts);
     return facts;
+}
+
+trailer_facts find_trailer_facts(const input_file& input, const std::vector<pdf_obj>& xref_streams) {
+    return find_trailer_facts(input, xref_streams, find_landmarks(input.data.get(), input.len));
 }

@@ -8,7 +8,11 @@
 #include <vector>
 
 #include "load/document.h"
+#include "load/landmarks.h"
 
+// The "trailer" keywords are those of marks, found over the same input.
+trailer_facts find_trailer_facts(const input_file& input, const std::vector<pdf_obj>& xref_streams,
+                                 const landmarks& marks);
 trailer_facts find_trailer_facts(const input_file& input, const std::vector<pdf_obj>& xref_streams);
 
 #endif

@@ -1,0 +1,62 @@
+/*
+ * One pass for three words. Candidates are the byte pairs the words start
+ * with ("/E", "/X", "tr"), tested sixteen positions at a time where the
+ * processor has SSE2; the rare candidate is then compared whole. Most of a
+ * file is compressed stream data, in which such a pair turns up about once
+ * in 20,000 bytes, so the pass runs at close to the speed of memory.
+ */
+#include "load/landmarks.h"
+
+#include <cstring>
+
+#include "pdf/lexer.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr char ENCRYPT[] = "/Encrypt";
+constexpr char XREF[] = "/XRef";
+constexpr char TRAILER[] = "trailer";
+
+bool word_at(const char* buf, int32_t len, int32_t i, const char* word, int32_t n) {
+    return i <= len - n && memcmp(buf + i, word, static_cast<size_t>(n)) == 0;
+}
+
+// Records whichever word starts at i.
+void test_candidate(const char* buf, int32_t len, int32_t i, landmarks& out) {
+    if (buf[i] == '/') {
+        if (word_at(buf, len, i, ENCRYPT, 8)) out.encrypt.push_back(i);
+        else if (word_at(buf, len, i, XREF, 5)) out.xref.push_back(i);
+    } else if (word_at(buf, len, i, TRAILER, 7) && kw_at(buf, i, len, TRAILER)) {
+        out.trailer.push_back(i);
+    }
+}
+
+bool is_candidate(const char* p) { return (p[0] == '/' && (p[1] == 'E' || p[1] == 'X')) || (p[0] == 't' && p[1] == 'r'); }
+
+}  // namespace
+
+landmarks find_landmarks(const char* buf, int32_t len) {
+    landmarks out;
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // Each block reads 17 bytes: the pair at its last position needs one more.
+    const __m128i slash = _mm_set1_epi8('/'), e = _mm_set1_epi8('E'), x = _mm_set1_epi8('X');
+    const __m128i t = _mm_set1_epi8('t'), r = _mm_set1_epi8('r');
+    for (; i + 17 <= len; i += 16) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + i + 1));
+        __m128i hit = _mm_or_si128(
+            _mm_and_si128(_mm_cmpeq_epi8(a, slash), _mm_or_si128(_mm_cmpeq_epi8(b, e), _mm_cmpeq_epi8(b, x))),
+            _mm_and_si128(_mm_cmpeq_epi8(a, t), _mm_cmpeq_epi8(b, r)));
+        for (unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask; mask &= mask - 1)
+            test_candidate(buf, len, i + __builtin_ctz(mask), out);
+    }
+#endif
+    for (; i + 1 < len; i++)
+        if (is_candidate(buf + i)) test_candidate(buf, len, i, out);
+    return out;
+}
