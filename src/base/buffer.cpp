@@ -11,6 +11,36 @@ void buf_bytes(out_buf& b, const void* src, size_t count) {
     b.data.append(static_cast<const char*>(src), count);
 }
 
+char* put_decimal(char* p, uint64_t value) {
+    char tmp[20];
+    int n = 0;
+    do {
+        tmp[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value);
+    while (n) *p++ = tmp[--n];
+    return p;
+}
+
+void put_ten_digits(char* p, uint64_t value) {
+    for (int i = 9; i >= 0; i--) {
+        p[i] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    }
+}
+
+void buf_int(out_buf& b, int64_t value) {
+    char tmp[21];
+    char* p = tmp;
+    uint64_t magnitude = static_cast<uint64_t>(value);
+    if (value < 0) {
+        *p++ = '-';
+        magnitude = 0 - magnitude;
+    }
+    p = put_decimal(p, magnitude);
+    b.data.append(tmp, static_cast<size_t>(p - tmp));
+}
+
 void buf_printf(out_buf& b, const char* fmt, ...) {
     char tmp[512];
     va_list ap;

@@ -21,6 +21,14 @@ struct out_buf {
 };
 
 void buf_bytes(out_buf& b, const void* src, size_t count);
+// Appends a decimal integer (what "%lld" gives), without printf's cost:
+// references and offsets are formatted by the hundred thousand.
+void buf_int(out_buf& b, int64_t value);
+// Writes the decimal digits of value at p, returns the end.
+char* put_decimal(char* p, uint64_t value);
+// Writes value as exactly ten digits, zero-padded ("%010ld" for offsets
+// below 10^10).
+void put_ten_digits(char* p, uint64_t value);
 // printf-style append; one call formats at most 511 characters.
 void buf_printf(out_buf& b, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 

@@ -1,7 +1,7 @@
 /*
  * The token rules. These run over every byte of an input file (the object
  * scan asks kw_at at each offset), so the searches jump between candidate
- * bytes with memchr and memmem instead of comparing at every position.
+ * bytes with memchr instead of comparing at every position.
  */
 #include "pdf/lexer.h"
 
@@ -18,15 +18,18 @@ int kw_at(const char* text, int32_t pos, int32_t len, const char* kw) {
 }
 
 int32_t find_kw(const char* text, int32_t len, int32_t start, const char* kw) {
-    size_t n = strlen(kw);
+    int32_t n = static_cast<int32_t>(strlen(kw));
     if (start < 0) start = 0;
-    int32_t i = start;
-    while (i <= len - static_cast<int32_t>(n)) {
-        const void* hit = memmem(text + i, static_cast<size_t>(len - i), kw, n);
+    // Candidates by the keyword's last byte, rarer in PDF text than the
+    // first ("e" of "endobj"); most searches end within a few hundred
+    // bytes, where a memchr beats setting up a memmem.
+    const char last = kw[n - 1];
+    for (int32_t j = start + n - 1; j < len; j++) {
+        const void* hit = memchr(text + j, last, static_cast<size_t>(len - j));
         if (!hit) return -1;
-        i = static_cast<int32_t>(static_cast<const char*>(hit) - text);
-        if (kw_at(text, i, len, kw)) return i;
-        i++;
+        j = static_cast<int32_t>(static_cast<const char*>(hit) - text);
+        int32_t i = j - n + 1;
+        if (memcmp(text + i, kw, static_cast<size_t>(n - 1)) == 0 && kw_at(text, i, len, kw)) return i;
     }
     return -1;
 }
@@ -44,7 +47,8 @@ int32_t find_name(const char* text, int32_t len, int32_t start, int32_t end, con
         const void* hit = memchr(text + i, '/', static_cast<size_t>(last - i + 1));
         if (!hit) return -1;
         i = static_cast<int32_t>(static_cast<const char*>(hit) - text);
-        if (memcmp(text + i + 1, name, static_cast<size_t>(n)) == 0 &&
+        // Most slashes start another name: its first letter tells, without a call.
+        if ((n == 0 || text[i + 1] == name[0]) && memcmp(text + i + 1, name, static_cast<size_t>(n)) == 0 &&
             (i + 1 + n == limit || ends_name(byte_at(text, i + 1 + n))))
             return i;
         i++;

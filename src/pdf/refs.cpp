@@ -4,6 +4,7 @@
 #include "pdf/refs.h"
 
 #include <algorithm>
+#include <array>
 #include <unordered_set>
 
 #include "pdf/lexer.h"
@@ -17,6 +18,16 @@ struct token {
     int32_t end;  // offset just past the token
     int32_t num;  // ref only
 };
+
+// Bytes that may start a token other than a single plain byte: a comment,
+// a string, "<<" and a number. Runs of other bytes are passed over at once.
+constexpr std::array<bool, 256> make_token_starts() {
+    std::array<bool, 256> t{};
+    for (int c = '0'; c <= '9'; c++) t[static_cast<size_t>(c)] = true;
+    t['%'] = t['('] = t['<'] = true;
+    return t;
+}
+constexpr std::array<bool, 256> TOKEN_STARTS = make_token_starts();
 
 // The token starting at pos (pos < len).
 token next_token(const char* text, int32_t len, int32_t pos) {
@@ -43,6 +54,37 @@ token next_token(const char* text, int32_t len, int32_t pos) {
     return {tok::digits, i, 0};
 }
 
+// Walks a text token by token; a token other than a plain byte comes from
+// next(). Number-heavy texts (widths arrays, boxes, matrices) are the cost
+// here: a reference "N G R" holds nothing but digits and white space before
+// its R, so a number is only read as a reference when the run of digits and
+// white space it starts ends at an "R". `stop`, the end of that run, is
+// found once for all the numbers in it.
+struct tokenizer {
+    const char* text;
+    int32_t len;
+    int32_t pos = 0;
+    int32_t stop = -1;
+
+    bool next(token& t) {
+        while (pos < len && !TOKEN_STARTS[byte_at(text, pos)]) pos++;
+        if (pos >= len) return false;
+        t = is_digit(byte_at(text, pos)) ? number() : next_token(text, len, pos);
+        return true;
+    }
+
+    token number() {
+        if (pos > stop) {
+            stop = pos;
+            while (stop < len && (is_digit(byte_at(text, stop)) || is_pdf_space(byte_at(text, stop)))) stop++;
+        }
+        if (stop < len && text[stop] == 'R') return next_token(text, len, pos);
+        int32_t i = pos;
+        while (i < len && is_digit(byte_at(text, i))) i++;
+        return {tok::digits, i, 0};
+    }
+};
+
 // Dictionaries hold few references, so a linear test is cheapest there; the
 // long lists (a page tree's /Kids, a big /Annots) switch to a hash set.
 constexpr size_t LINEAR_DEDUP_MAX = 32;
@@ -52,11 +94,10 @@ constexpr size_t LINEAR_DEDUP_MAX = 32;
 void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums, size_t limit,
                         std::span<const int32_t> skip_refs_at) {
     std::unordered_set<int32_t> seen;
-    int32_t pos = 0;
-    while (pos < text_len) {
-        token t = next_token(text, text_len, pos);
+    tokenizer walk{text, text_len};
+    for (token t; walk.next(t); walk.pos = t.end) {
         if (t.kind == tok::ref && t.num > 0 && nums.size() < limit &&
-            std::find(skip_refs_at.begin(), skip_refs_at.end(), pos) == skip_refs_at.end()) {
+            std::find(skip_refs_at.begin(), skip_refs_at.end(), walk.pos) == skip_refs_at.end()) {
             bool known;
             if (nums.size() <= LINEAR_DEDUP_MAX) {
                 known = std::find(nums.begin(), nums.end(), t.num) != nums.end();
@@ -69,25 +110,24 @@ void collect_references(const char* text, int32_t text_len, std::vector<int32_t>
                 if (!seen.empty()) seen.insert(t.num);
             }
         }
-        pos = t.end;
     }
 }
 
 void rewrite_references(const char* text, int32_t text_len, const int32_t* new_num, int32_t max_num, out_buf& out) {
     int32_t copied = 0;  // bytes before this are already in out
-    int32_t pos = 0;
-    while (pos < text_len) {
-        token t = next_token(text, text_len, pos);
+    tokenizer walk{text, text_len};
+    for (token t; walk.next(t); walk.pos = t.end) {
         if (t.kind == tok::ref) {
-            buf_bytes(out, text + copied, static_cast<size_t>(pos - copied));
+            buf_bytes(out, text + copied, static_cast<size_t>(walk.pos - copied));
             int32_t a = t.num;
-            if (a >= 1 && a <= max_num && new_num[a] > 0)
-                buf_printf(out, "%d 0 R", new_num[a]);
-            else
+            if (a >= 1 && a <= max_num && new_num[a] > 0) {
+                buf_int(out, new_num[a]);
+                buf_bytes(out, " 0 R", 4);
+            } else {
                 buf_bytes(out, "null", 4);  // the object is not written: a dangling reference
+            }
             copied = t.end;
         }
-        pos = t.end;
     }
     buf_bytes(out, text + copied, static_cast<size_t>(text_len - copied));
 }

@@ -251,7 +251,9 @@ void serializer::object(int32_t pos, const pdf_obj& rec, int32_t n) {
     out_slot& slot = slots[static_cast<size_t>(n)];
     std::string& head = slot.head;
     head.reserve(rec.body.size() + rec.body.size() / 8 + 48);
-    head = format_int("%lld 0 obj\n", n);
+    char number[24];
+    head.assign(number, static_cast<size_t>(put_decimal(number, static_cast<uint64_t>(n)) - number));
+    head += " 0 obj\n";
     body_text(pos, rec, head);
     if (rec.has_stream && rec.stream) {
         head += "\nstream\n";

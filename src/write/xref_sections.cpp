@@ -6,6 +6,9 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+#include "base/buffer.h"
 
 namespace {
 
@@ -23,7 +26,16 @@ std::string fmt(const char* format, ...) {
     return n > 0 ? std::string(tmp, std::min(static_cast<size_t>(n), sizeof tmp - 1)) : std::string();
 }
 
-std::string xref_entry(int64_t offset) { return fmt("%010ld 00000 n \n", static_cast<long>(offset)); }
+// Appends one "%010ld 00000 n \n" entry per offset.
+void append_entries(std::string& text, const int64_t* offsets, size_t count) {
+    size_t at = text.size();
+    text.resize(at + 20 * count);
+    char* p = text.data() + at;
+    for (size_t i = 0; i < count; i++, p += 20) {
+        put_ten_digits(p, static_cast<uint64_t>(offsets[i]));
+        memcpy(p + 10, " 00000 n \n", 10);
+    }
+}
 
 // The trailer's own entries after /Root: the information dictionary, when
 // the input had one.
@@ -56,7 +68,7 @@ std::string first_page_trailer(int32_t k, int32_t m, int64_t main_pos, const tra
 std::string first_section(int32_t k, int32_t m, const std::vector<int64_t>& offsets, int64_t main_pos,
                           const trailer_extras& extras) {
     std::string text = first_section_header(k, m);
-    for (int32_t n = k; n < m; n++) text += xref_entry(offsets[static_cast<size_t>(n)]);
+    append_entries(text, offsets.data() + k, static_cast<size_t>(m - k));
     return text + first_page_trailer(k, m, main_pos, extras) + EOF_LINE;
 }
 
@@ -64,8 +76,7 @@ std::string main_section_header(int32_t k) { return fmt("xref\n0 %d\n", k); }
 
 std::string main_section(int32_t k, const std::vector<int64_t>& offsets) {
     std::string text = main_section_header(k) + "0000000000 65535 f \n";
-    text.reserve(text.size() + 20 * static_cast<size_t>(k));
-    for (int32_t n = 1; n < k; n++) text += xref_entry(offsets[static_cast<size_t>(n)]);
+    if (k > 1) append_entries(text, offsets.data() + 1, static_cast<size_t>(k - 1));
     return text;
 }
 
