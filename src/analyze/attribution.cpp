@@ -17,7 +17,6 @@
 #include <string>
 
 #include "analyze/inheritance.h"
-#include "load/stream_lengths.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 #include "pdf/refs.h"
@@ -26,14 +25,6 @@ namespace {
 
 // Deeper reference chains are recorded but not followed.
 constexpr int32_t MAX_WALK_DEPTH = 201;
-
-// Where the walk must not follow the /Length reference: the writer puts the
-// data length there directly, so nothing will point at the length object.
-int32_t replaced_length_ref(const obj_list& objects, const pdf_obj& rec) {
-    length_fix fix = stream_length_fix(objects, rec);
-    if (fix.kind != length_fix::REPLACE || !fix.value_is_ref) return -1;
-    return rec.body[static_cast<size_t>(fix.value_start)] == '-' ? fix.value_start + 1 : fix.value_start;
-}
 
 // The sets as a tree: node 0 is the empty set, every other node its parent's
 // set plus one page.
@@ -59,33 +50,13 @@ struct set_tree {
 struct page_walk {
     const obj_list& objects;
     const page_tree& tree;
+    const reference_graph& refs;
     std::vector<int32_t> node_of;  // by table position
     std::vector<int32_t> stamp;    // by table position: the last page that reached it, or -1
     set_tree sets;
-    // By table position: the positions a body's references lead to, read
-    // once however many pages pass through.
-    std::vector<std::vector<int32_t>> targets;
-    std::vector<char> targets_known;
 
-    explicit page_walk(const obj_list& o, const page_tree& t)
-        : objects(o),
-          tree(t),
-          node_of(o.items.size(), 0),
-          stamp(o.items.size(), -1),
-          targets(o.items.size()),
-          targets_known(o.items.size(), 0) {}
-
-    const std::vector<int32_t>& targets_of(int32_t pos) {
-        size_t at = static_cast<size_t>(pos);
-        if (!targets_known[at]) {
-            for (int32_t n : body_references(objects, objects.items[at])) {
-                int32_t p = objects.position(n);
-                if (p >= 0) targets[at].push_back(p);
-            }
-            targets_known[at] = 1;
-        }
-        return targets[at];
-    }
+    page_walk(const obj_list& o, const page_tree& t, const reference_graph& g)
+        : objects(o), tree(t), refs(g), node_of(o.items.size(), 0), stamp(o.items.size(), -1) {}
 
     bool stops_walk(int32_t pos, int32_t depth) const {
         obj_type type = tree.type_of(objects, pos);
@@ -110,7 +81,7 @@ struct page_walk {
 
 void page_walk::mark(int32_t pos, int32_t page, int32_t depth) {
     if (depth >= MAX_WALK_DEPTH || stops_walk(pos, depth) || !arrive(pos, page)) return;
-    for (int32_t p : targets_of(pos)) mark(p, page, depth + 1);
+    for (int32_t p : refs.of(pos)) mark(p, page, depth + 1);
 }
 
 // A page's thumbnail image is not part of the page (viewers fetch it for
@@ -164,17 +135,11 @@ bool attribution::reached_by(int32_t pos, int32_t page) const {
     return std::binary_search(r.begin(), r.end(), page);
 }
 
-std::vector<int32_t> body_references(const obj_list& objects, const pdf_obj& rec, int32_t skip_also) {
-    std::vector<int32_t> nums;
-    const int32_t skips[] = {replaced_length_ref(objects, rec), skip_also};
-    collect_references(rec.body.data(), rec.body_len(), nums, static_cast<size_t>(rec.body_len() / 4) + 1, skips);
-    return nums;
-}
-
 attribution attribute_pages(const document& doc, const page_tree& tree) {
     const obj_list& objects = doc.objects;
     const std::vector<int32_t>& page_list = tree.page_list;
-    page_walk walk(objects, tree);
+    reference_graph refs = read_reference_graph(objects);
+    page_walk walk(objects, tree, refs);
     inheritance_cache inherited(objects);
     int32_t count = static_cast<int32_t>(page_list.size());
     for (int32_t i = 0; i < count; i++) {
@@ -187,5 +152,7 @@ attribution attribute_pages(const document& doc, const page_tree& tree) {
             walk.mark_inherited(inherited.resources(page), i);
         for (const char* key : {"MediaBox", "CropBox", "Rotate"}) walk.mark_inherited(inherited.value(page, key), i);
     }
-    return walk.result();
+    attribution out = walk.result();
+    out.refs = std::move(refs);
+    return out;
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "analyze/page_tree.h"
+#include "analyze/reference_graph.h"
 #include "load/document.h"
 
 struct attribution {
@@ -28,15 +29,13 @@ struct attribution {
     // empty set.
     std::vector<std::vector<int32_t>> sets{{}};
 
+    // The references the walks followed, for the document-level walks.
+    reference_graph refs;
+
     const std::vector<int32_t>& pages_of(int32_t pos) const { return sets[static_cast<size_t>(set_of[static_cast<size_t>(pos)])]; }
     bool reached_by(int32_t pos, int32_t page) const;
 };
 
 attribution attribute_pages(const document& doc, const page_tree& tree);
-
-// The references a walk follows from a record's body: all but a /Length
-// reference the writer replaces (nothing will point at that length object)
-// and the one at skip_also.
-std::vector<int32_t> body_references(const obj_list& objects, const pdf_obj& rec, int32_t skip_also = -1);
 
 #endif

@@ -39,8 +39,9 @@ struct user_walk {
         users.assign(o.items.size(), 0);
     }
 
-    void enter(int32_t num, uint8_t flag, int32_t page) {
-        int32_t pos = objects.position(num);
+    void enter(int32_t num, uint8_t flag, int32_t page) { enter_at(objects.position(num), flag, page); }
+
+    void enter_at(int32_t pos, uint8_t flag, int32_t page) {
         if (pos < 0) return;
         const pdf_obj& rec = objects.items[static_cast<size_t>(pos)];
         if (!rec.has_body() || tree.type_of(objects, pos) == TYPE_PAGE) return;
@@ -53,14 +54,14 @@ struct user_walk {
             done[at] = static_cast<uint8_t>(done[at] | flag);
         }
         users[at] = static_cast<uint8_t>(users[at] | flag);
-        stack.push(body_references(objects, rec));
+        stack.push(pages.refs.of(pos));
     }
 
     // page >= 0 for the walk from that page's thumbnail.
     void run(const std::vector<int32_t>& starts, uint8_t flag, int32_t page = -1) {
         for (int32_t s : starts) {
             enter(s, flag, page);
-            for (int32_t n; stack.next(n);) enter(n, flag, page);
+            for (int32_t p; stack.next(p);) enter_at(p, flag, page);
         }
     }
 };

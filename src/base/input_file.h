@@ -17,6 +17,13 @@ struct free_deleter {
     void operator()(void* p) const { std::free(p); }
 };
 
+// Releases an input's bytes however they were had: a mapping of their own
+// (`mapped` bytes, a large file) or malloc.
+struct input_release {
+    size_t mapped = 0;
+    void operator()(char* p) const;
+};
+
 // An open file descriptor, closed with its owner.
 struct unique_fd {
     int fd = -1;
@@ -44,7 +51,7 @@ struct file_identity {
 // The file's bytes followed by one NUL byte. A file read from disk stays
 // open, so that the writer can copy its unchanged bytes inside the kernel.
 struct input_file {
-    std::unique_ptr<char[], free_deleter> data;
+    std::unique_ptr<char[], input_release> data;
     int32_t len = 0;
     unique_fd file;           // -1 for bytes from memory
     file_identity identity;  // when it was read

@@ -8,23 +8,20 @@
 #include "write/object_streams.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <string_view>
-#include <system_error>
-#include <thread>
 
 #include "base/buffer.h"
 #include "base/input_file.h"
+#include "base/parallel.h"
 #include "deflate/flate.h"
 
 namespace {
 
-// Below this much text, threads cost more than they save.
+// Each thread needs this much text to pay for itself.
 constexpr size_t PARALLEL_BYTES = 256u << 10;
-constexpr size_t MAX_HELPERS = 4;
 
 struct compressed_text {
     std::unique_ptr<uint8_t, free_deleter> data;
@@ -65,33 +62,15 @@ void pack_object_streams(const plan& order, std::vector<out_slot>& slots) {
     // Compressing is most of the form's extra cost; the streams are
     // independent, so large documents spread them over a few threads.
     std::vector<compressed_text> packed(count);
-    std::atomic<size_t> next{0};
-    std::atomic<bool> failed{false};
-    auto work = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < count && !failed;) {
-            uint8_t* data = nullptr;
-            size_t len = 0;
-            if (sx_deflate(reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size(), &data, &len,
-                           deflate_effort::fast) != 0) {
-                failed = true;
-                return;
-            }
-            packed[i].data.reset(data);
-            packed[i].len = len;
-        }
-    };
-    size_t helpers = total < PARALLEL_BYTES ? 0 : std::min<size_t>(MAX_HELPERS, std::thread::hardware_concurrency());
-    helpers = helpers > 0 ? helpers - 1 : 0;
-    {
-        std::vector<std::jthread> threads;
-        try {
-            for (size_t t = 0; t < helpers; t++) threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            // No thread to be had: the calling thread does all of it.
-        }
-        work();
-    }
-    if (failed) throw std::bad_alloc();
+    for_each_item(count, threads_for(total, PARALLEL_BYTES), 1, [&](size_t i, size_t) {
+        uint8_t* data = nullptr;
+        size_t len = 0;
+        if (sx_deflate(reinterpret_cast<const uint8_t*>(texts[i].data()), texts[i].size(), &data, &len,
+                       deflate_effort::fast) != 0)
+            throw std::bad_alloc();
+        packed[i].data.reset(data);
+        packed[i].len = len;
+    });
 
     for (size_t i = 0; i < count; i++) {
         const packed_stream& s = order.packed[i];

@@ -13,9 +13,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "analyze/inheritance.h"
 #include "base/buffer.h"
+#include "base/parallel.h"
 #include "load/stream_lengths.h"
 #include "pdf/stream_extent.h"
 #include "pdf/dict.h"
@@ -23,6 +25,10 @@
 #include "pdf/refs.h"
 
 namespace {
+
+// Objects handed to a thread at a time, and objects per thread worth starting.
+constexpr size_t BATCH = 256;
+constexpr size_t OBJECTS_PER_THREAD = 8192;
 
 // A replacement of body bytes [start, end) by text, made while the body is
 // copied through the rewriter (start == end inserts).
@@ -178,8 +184,12 @@ struct serializer {
     const page_tree& tree;
     const plan& order;
     std::vector<out_slot>& slots;
+    const std::vector<int32_t>& page_index;
     inheritance_cache inherited{objects};
-    std::vector<int32_t> page_index = pages_by_position(objects, tree);
+
+    serializer(const obj_list& o, const page_tree& t, const plan& p, std::vector<out_slot>& s,
+               const std::vector<int32_t>& pages)
+        : objects(o), tree(t), order(p), slots(s), page_index(pages) {}
 
     void object(int32_t pos, const pdf_obj& rec, int32_t n);
     void body_text(int32_t pos, const pdf_obj& rec, std::string& out);
@@ -279,12 +289,19 @@ void out_slot::gather(std::vector<iovec>& out) const {
 std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tree, const plan& order) {
     std::vector<out_slot> slots(static_cast<size_t>(order.number_count()));
     const obj_list& objects = doc.objects;
-    serializer s{objects, tree, order, slots};
-    for (size_t i = 0; i < objects.items.size(); i++) {
+    // Every object has a slot of its own, so large documents write them on
+    // a few threads, each with its own serializer (its inheritance cache
+    // is its own).
+    std::vector<int32_t> page_index = pages_by_position(objects, tree);
+    size_t threads = threads_for(objects.items.size(), OBJECTS_PER_THREAD);
+    std::vector<std::unique_ptr<serializer>> workers;
+    for (size_t t = 0; t < threads; t++)
+        workers.push_back(std::make_unique<serializer>(objects, tree, order, slots, page_index));
+    for_each_item(objects.items.size(), threads, BATCH, [&](size_t i, size_t worker) {
         int32_t n = order.number_of(objects.items[i].num);
-        if (n <= 0 || static_cast<size_t>(n) >= slots.size()) continue;
-        s.object(static_cast<int32_t>(i), objects.items[i], n);
-    }
+        if (n <= 0 || static_cast<size_t>(n) >= slots.size()) return;
+        workers[worker]->object(static_cast<int32_t>(i), objects.items[i], n);
+    });
     for (int32_t i = order.root_old == 0 ? 0 : 1; i < static_cast<int32_t>(order.tree.nodes.size()); i++)
         slots[static_cast<size_t>(order.node_num(i))].head =
             format_int("%lld 0 obj\n", order.node_num(i)) + node_text(tree, order, i) + "\nendobj\n";
