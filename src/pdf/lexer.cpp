@@ -132,9 +132,12 @@ int32_t number_token_end(const char* text, int32_t len, int32_t pos) {
 
 // Value of the digit run at *i, advancing past it; -1 when it does not fit.
 static int32_t digit_run(const char* text, int32_t len, int32_t* i) {
-    int32_t from = *i;
-    while (*i < len && is_digit(byte_at(text, *i))) (*i)++;
-    return digits_value(text, from, *i - 1);
+    int64_t v = 0;
+    int32_t k = *i;
+    for (; k < len && is_digit(byte_at(text, k)); k++)
+        if (v <= INT32_MAX) v = v * 10 + (text[k] - '0');
+    *i = k;
+    return v > INT32_MAX ? -1 : static_cast<int32_t>(v);
 }
 
 int32_t reference_at(const char* text, int32_t len, int32_t pos, int32_t* num, int32_t* gen) {

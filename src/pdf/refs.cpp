@@ -92,11 +92,13 @@ constexpr size_t LINEAR_DEDUP_MAX = 32;
 }  // namespace
 
 void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums, size_t limit,
-                        std::span<const int32_t> skip_refs_at) {
+                        std::span<const int32_t> skip_refs_at, std::vector<ref_token>* all_tokens) {
     std::unordered_set<int32_t> seen;
     tokenizer walk{text, text_len};
     for (token t; walk.next(t); walk.pos = t.end) {
-        if (t.kind == tok::ref && t.num > 0 && nums.size() < limit &&
+        if (t.kind != tok::ref) continue;
+        if (all_tokens) all_tokens->push_back({walk.pos, t.end, t.num});
+        if (t.num > 0 && nums.size() < limit &&
             std::find(skip_refs_at.begin(), skip_refs_at.end(), walk.pos) == skip_refs_at.end()) {
             bool known;
             if (nums.size() <= LINEAR_DEDUP_MAX) {
@@ -113,21 +115,36 @@ void collect_references(const char* text, int32_t text_len, std::vector<int32_t>
     }
 }
 
+// One reference of the output: its new number, or "null" for an object
+// that is not written (what a reader makes of a dangling reference).
+static void put_reference(int32_t old_num, const int32_t* new_num, int32_t max_num, out_buf& out) {
+    if (old_num >= 1 && old_num <= max_num && new_num[old_num] > 0) {
+        buf_int(out, new_num[old_num]);
+        buf_bytes(out, " 0 R", 4);
+    } else {
+        buf_bytes(out, "null", 4);
+    }
+}
+
 void rewrite_references(const char* text, int32_t text_len, const int32_t* new_num, int32_t max_num, out_buf& out) {
     int32_t copied = 0;  // bytes before this are already in out
     tokenizer walk{text, text_len};
     for (token t; walk.next(t); walk.pos = t.end) {
-        if (t.kind == tok::ref) {
-            buf_bytes(out, text + copied, static_cast<size_t>(walk.pos - copied));
-            int32_t a = t.num;
-            if (a >= 1 && a <= max_num && new_num[a] > 0) {
-                buf_int(out, new_num[a]);
-                buf_bytes(out, " 0 R", 4);
-            } else {
-                buf_bytes(out, "null", 4);  // the object is not written: a dangling reference
-            }
-            copied = t.end;
-        }
+        if (t.kind != tok::ref) continue;
+        buf_bytes(out, text + copied, static_cast<size_t>(walk.pos - copied));
+        put_reference(t.num, new_num, max_num, out);
+        copied = t.end;
+    }
+    buf_bytes(out, text + copied, static_cast<size_t>(text_len - copied));
+}
+
+void rewrite_tokens(const char* text, int32_t text_len, std::span<const ref_token> tokens, const int32_t* new_num,
+                    int32_t max_num, out_buf& out) {
+    int32_t copied = 0;
+    for (const ref_token& t : tokens) {
+        buf_bytes(out, text + copied, static_cast<size_t>(t.start - copied));
+        put_reference(t.num, new_num, max_num, out);
+        copied = t.end;
     }
     buf_bytes(out, text + copied, static_cast<size_t>(text_len - copied));
 }

@@ -185,18 +185,30 @@ struct serializer {
     const plan& order;
     std::vector<out_slot>& slots;
     const std::vector<int32_t>& page_index;
+    const reference_graph* refs;
     inheritance_cache inherited{objects};
 
     serializer(const obj_list& o, const page_tree& t, const plan& p, std::vector<out_slot>& s,
-               const std::vector<int32_t>& pages)
-        : objects(o), tree(t), order(p), slots(s), page_index(pages) {}
+               const std::vector<int32_t>& pages, const reference_graph* g)
+        : objects(o), tree(t), order(p), slots(s), page_index(pages), refs(g) {}
 
     void object(int32_t pos, const pdf_obj& rec, int32_t n);
     void body_text(int32_t pos, const pdf_obj& rec, std::string& out);
     void catalog_text(const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
     void split_fields(const pdf_obj& rec, std::vector<text_edit>& edits);
     void page_text(const pdf_obj& rec, int32_t page, std::vector<text_edit>& edits, std::string& out);
+    void plain_text(int32_t pos, const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out);
 };
+
+// A body with nothing to splice in is renumbered from the tokens the
+// reference graph read from it; otherwise it is tokenised around the edits.
+void serializer::plain_text(int32_t pos, const pdf_obj& rec, std::vector<text_edit>& edits, std::string& out) {
+    if (!edits.empty() || !refs || refs->token_start.size() != objects.items.size() + 1)
+        return append_rewritten(rec, edits, order, out);
+    out_buf text{std::move(out)};
+    rewrite_tokens(rec.body.data(), rec.body_len(), refs->tokens_of(pos), order.new_num.data(), order.max_num, text);
+    out = std::move(text.data);
+}
 
 void serializer::body_text(int32_t pos, const pdf_obj& rec, std::string& out) {
     obj_type type = tree.type_of(objects, pos);
@@ -213,7 +225,7 @@ void serializer::body_text(int32_t pos, const pdf_obj& rec, std::string& out) {
     else if (type == TYPE_CATALOG)
         catalog_text(rec, edits, out);
     else
-        append_rewritten(rec, edits, order, out);
+        plain_text(pos, rec, edits, out);
 }
 
 // The form dictionary's inline /Fields array becomes an object of its own.
@@ -286,7 +298,8 @@ void out_slot::gather(std::vector<iovec>& out) const {
     out.push_back({const_cast<char*>(STREAM_TAIL), STREAM_TAIL_LEN});
 }
 
-std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tree, const plan& order) {
+std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tree, const plan& order,
+                                        const reference_graph* refs) {
     std::vector<out_slot> slots(static_cast<size_t>(order.number_count()));
     const obj_list& objects = doc.objects;
     // Every object has a slot of its own, so large documents write them on
@@ -296,7 +309,7 @@ std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tr
     size_t threads = threads_for(objects.items.size(), OBJECTS_PER_THREAD);
     std::vector<std::unique_ptr<serializer>> workers;
     for (size_t t = 0; t < threads; t++)
-        workers.push_back(std::make_unique<serializer>(objects, tree, order, slots, page_index));
+        workers.push_back(std::make_unique<serializer>(objects, tree, order, slots, page_index, refs));
     for_each_item(objects.items.size(), threads, BATCH, [&](size_t i, size_t worker) {
         int32_t n = order.number_of(objects.items[i].num);
         if (n <= 0 || static_cast<size_t>(n) >= slots.size()) return;

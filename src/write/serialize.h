@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "analyze/page_tree.h"
+#include "analyze/reference_graph.h"
 #include "analyze/plan.h"
 #include "load/document.h"
 
@@ -32,7 +33,9 @@ inline constexpr size_t STREAM_TAIL_LEN = sizeof STREAM_TAIL - 1;
 
 // Slots for every number below M (the plan's number_count), filled with
 // every written object except the linearization dictionary and the hint
-// stream.
-std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tree, const plan& order);
+// stream. With refs (read from the same table), bodies are renumbered from
+// the reference tokens it holds instead of being tokenised again.
+std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tree, const plan& order,
+                                        const reference_graph* refs = nullptr);
 
 #endif
