@@ -48,6 +48,7 @@ status options_of(unsigned flags, output_options& options) {
 status optimize(const char* input_path, const char* output_path, unsigned flags) {
     output_options options;
     if (status s = options_of(flags, options); !s.ok()) return s;
+    options.release_input = true;
     document doc;
     if (status s = read_input_file(input_path, doc.input); !s.ok()) return s;
     linearized_file out;

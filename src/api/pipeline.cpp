@@ -48,11 +48,13 @@ status linearize(document& doc, const output_options& options, linearized_file& 
 
     page_tree tree;
     if (status s = find_page_tree(doc, tree); !s.ok()) return s;
+    plan_options form;
+    form.compact = options.object_streams && !declares_pdfa1(doc, tree);
+    // The last look at stream data was the metadata's, just now.
+    if (options.release_input) release_copied_stream_data(doc);
     attribution reach = attribute_pages(doc, tree);
     doc_users users = find_doc_users(doc, tree, reach);
     plan order;
-    plan_options form;
-    form.compact = options.object_streams && !declares_pdfa1(doc, tree);
     if (status s = make_plan(doc, tree, reach, users, form, order); !s.ok()) return s;
 
     out.slots = serialize_objects(doc, tree, order, &reach.refs);

@@ -29,6 +29,10 @@ struct linearized_file {
 struct output_options {
     bool object_streams = false;  // the compact form
     bool allow_signed = false;    // rewrite a signed document anyway
+    // Release the input buffer's copies of the long stream data once the
+    // analysis no longer needs them: the pieces must then go to
+    // write_output_file, which copies those from the input file.
+    bool release_input = false;
 };
 
 // Loads doc.input and lays out its linearized form.

@@ -147,6 +147,16 @@ status read_input_file(const char* path, input_file& input) {
     return {};
 }
 
+void release_input_range(input_file& input, const char* from, size_t len) {
+    if (input.file.fd < 0 || input.data.get_deleter().mapped == 0) return;
+    const char* base = input.data.get();
+    if (from < base || from + len > base + input.len) return;
+    size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    uintptr_t lo = round_up(reinterpret_cast<uintptr_t>(from), page);
+    uintptr_t hi = (reinterpret_cast<uintptr_t>(from) + len) / page * page;
+    if (hi > lo) madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_DONTNEED);
+}
+
 status copy_input(const void* data, size_t len, input_file& input) {
     if (len >= static_cast<size_t>(INPUT_LIMIT)) return failure(problem::input_too_large, static_cast<int64_t>(len));
     input.data.reset(static_cast<char*>(malloc(len + 1)));

@@ -19,12 +19,13 @@
  * cannot be replaced by renaming and is written directly.
  *
  * Most output bytes are the input's stream data, unchanged: long runs of
- * them are copied from the still-open input file inside the kernel
- * (copy_file_range), the rest written from memory, the same bytes either
- * way. Since the file is read again, it must not have changed since it
- * was first read: its identity (device, inode, size, modification and
- * change times) is compared after the last copy, before the output gets
- * its name.
+ * them are copied from the still-open input file, inside the kernel where
+ * it allows (copy_file_range, else sendfile), else through a small buffer;
+ * the rest is written from memory. The input buffer's copies of those long
+ * runs are never used, so the caller may have released them. Since the
+ * file is read again, it must not have changed since it was first read:
+ * its identity (device, inode, size, modification and change times) is
+ * compared after the last copy, before the output gets its name.
  *
  * Nothing here allocates once the file exists.
  */
@@ -33,17 +34,25 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/random.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "base/output_target.h"
 
+ssize_t (*copy_range_call)(int, off_t*, int, off_t*, size_t, unsigned) = copy_file_range;
+ssize_t (*send_file_call)(int, int, off_t*, size_t) = sendfile;
+
 namespace {
 
 constexpr int TEMP_ATTEMPTS = 100;
+// The buffer that carries the input's bytes where the kernel copies none.
+constexpr size_t COPY_BUFFER = size_t{1} << 20;
 
 // A name no other call picks: random bits, not a shared counter.
 std::string temp_name(const std::string& dir) {
@@ -86,56 +95,78 @@ int write_memory(int fd, const std::vector<iovec>& pieces, size_t i, size_t end)
     return 0;
 }
 
-// Copies a piece of the input from the input file inside the kernel: 0,
-// an errno, or COPY_REFUSED when the kernel or the file systems refuse
-// (nothing of the piece is written then). A file that ends early has
-// changed: ESTALE.
-constexpr int COPY_REFUSED = -1;
+// How long runs of the input reach the output: inside the kernel while it
+// allows (copy_file_range, then sendfile, which also writes to a pipe),
+// else read from the file into a small buffer and written from there. Never
+// from the input buffer: its copies of those runs may have been released.
+enum class copy_way { copy_range, send_file, read_write };
 
-int copy_from_input(int fd, const input_file& src, const iovec& piece) {
-    off_t at = static_cast<const char*>(piece.iov_base) - src.data.get();
-    size_t left = piece.iov_len;
-    bool started = false;
-    while (left > 0) {
-        ssize_t n = copy_file_range(src.file.fd, &at, fd, nullptr, left, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && !started &&
-            (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EBADF))
-            return COPY_REFUSED;
-        if (n < 0) return errno;
-        if (n == 0) return ESTALE;
-        started = true;
-        left -= static_cast<size_t>(n);
-    }
-    return 0;
+bool kernel_refused(int err) {
+    return err == EXDEV || err == ENOSYS || err == EINVAL || err == EOPNOTSUPP || err == EBADF;
 }
 
-// Pieces this long that lie in the input buffer are copied from the input
-// file: the kernel moves them without a trip through this process.
-constexpr size_t COPY_MIN = 16384;
+struct input_copier {
+    const input_file& src;
+    copy_way way = copy_way::copy_range;
+    std::vector<char> buffer;
+
+    // Copies a piece of the input to fd: 0 or an errno. A file that ends
+    // early has changed: ESTALE.
+    int copy(int fd, const iovec& piece) {
+        off_t at = static_cast<const char*>(piece.iov_base) - src.data.get();
+        size_t left = piece.iov_len;
+        while (left > 0) {
+            ssize_t n = step(fd, at, left);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && kernel_refused(errno) && way != copy_way::read_write) {
+                way = way == copy_way::copy_range ? copy_way::send_file : copy_way::read_write;
+                continue;
+            }
+            if (n < 0) return errno;
+            if (n == 0) return ESTALE;
+            left -= static_cast<size_t>(n);
+        }
+        return 0;
+    }
+
+    // One call of the current way; advances at by what it moved.
+    ssize_t step(int fd, off_t& at, size_t left) {
+        switch (way) {
+            case copy_way::copy_range:
+                return copy_range_call(src.file.fd, &at, fd, nullptr, left, 0);
+            case copy_way::send_file:
+                return send_file_call(fd, src.file.fd, &at, left);
+            case copy_way::read_write:
+                break;
+        }
+        buffer.resize(COPY_BUFFER);
+        ssize_t got = pread(src.file.fd, buffer.data(), std::min(left, buffer.size()), at);
+        if (got <= 0) return got;
+        if (int err = write_memory(fd, {{buffer.data(), static_cast<size_t>(got)}}, 0, 1)) {
+            errno = err;
+            return -1;
+        }
+        at += got;
+        return got;
+    }
+};
 
 bool from_input(const input_file* src, const iovec& piece) {
-    if (!src || src->file.fd < 0 || piece.iov_len < COPY_MIN) return false;
+    if (!src || src->file.fd < 0 || piece.iov_len < KERNEL_COPY_MIN) return false;
     const char* p = static_cast<const char*>(piece.iov_base);
     return p >= src->data.get() && p + piece.iov_len <= src->data.get() + src->len;
 }
 
 // Writes every piece: runs of generated bytes from memory, long runs of
-// the input's bytes from the input file (from memory where the kernel
-// refuses). Same bytes either way.
+// the input's bytes from the input file. Same bytes either way.
 int write_all(int fd, const std::vector<iovec>& pieces, const input_file* src) {
-    bool in_kernel = src && src->file.fd >= 0;
+    std::optional<input_copier> copier;
     size_t from = 0;
     for (size_t i = 0; i < pieces.size(); i++) {
-        if (!in_kernel || !from_input(src, pieces[i])) continue;
+        if (!from_input(src, pieces[i])) continue;
         if (int err = write_memory(fd, pieces, from, i)) return err;
-        int r = copy_from_input(fd, *src, pieces[i]);
-        if (r == COPY_REFUSED) {
-            in_kernel = false;
-            from = i;
-            continue;
-        }
-        if (r) return r;
+        if (!copier) copier.emplace(input_copier{*src, copy_way::copy_range, {}});
+        if (int err = copier->copy(fd, pieces[i])) return err;
         from = i + 1;
     }
     return write_memory(fd, pieces, from, pieces.size());

@@ -5,6 +5,8 @@
  */
 #include "load/loader.h"
 
+#include "base/output_file.h"
+
 #include "load/duplicates.h"
 #include "load/encryption.h"
 #include "load/file_header.h"
@@ -35,4 +37,10 @@ status load_document(document& doc) {
     doc.trailer = find_trailer_facts(doc.input, doc.xref_streams, marks);
     doc.version = header_version(doc.input);
     return {};
+}
+
+void release_copied_stream_data(document& doc) {
+    for (const pdf_obj& o : doc.objects.items)
+        if (o.has_stream && o.stream && o.stream_len >= KERNEL_COPY_MIN)
+            release_input_range(doc.input, o.stream, static_cast<size_t>(o.stream_len));
 }

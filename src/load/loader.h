@@ -13,4 +13,9 @@
 // empty check and the trailer facts. Leaves the table indexed.
 status load_document(document& doc);
 
+// Releases the input buffer's copies of the stream data that the writer
+// copies from the input file: most of a large file. Nothing may read that
+// data from the buffer afterwards.
+void release_copied_stream_data(document& doc);
+
 #endif

@@ -191,7 +191,13 @@ static int32_t scan_object(scanner& sc, int32_t pos, pdf_obj& o, bool& keep) {
     return scan_bounded_object(sc, pos, q, o, keep);
 }
 
+// Room for the records of a typical file, reserved at once: the table
+// never moves while the whole input is in memory (a move holds both
+// copies), and room never used costs no memory.
+constexpr int32_t BYTES_PER_RECORD_GUESS = 1024;
+
 void scan_objects(const input_file& input, std::vector<pdf_obj>& table, const std::vector<known_length>& known) {
+    table.reserve(table.size() + static_cast<size_t>(input.len / BYTES_PER_RECORD_GUESS) + 16);
     scanner sc{input.data.get(), input.len, known};
     int32_t pos = sc.headers.next(0);
     while (pos >= 0) {

@@ -26,6 +26,9 @@ namespace {
 
 enum class fate { keep, drop_xref, unpack };
 
+// A header's /N is only a claim: room reserved for it stays within reason.
+constexpr size_t MAX_ANNOUNCED = size_t{1} << 20;
+
 // One entry of an object stream's header: object number and offset.
 struct objstm_entry {
     int32_t num;
@@ -137,8 +140,13 @@ status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& 
                              std::vector<owned_bytes>& kept) {
     if (std::all_of(table.begin(), table.end(), [](const pdf_obj& o) { return fate_of(o) == fate::keep; }))
         return {};
+    // Room for every object the headers announce, so that the table is not
+    // moved (both copies held) while it grows.
+    size_t announced = 0;
+    for (const pdf_obj& o : table)
+        if (fate_of(o) == fate::unpack) announced += static_cast<size_t>(std::max(0, dict_int(o.body.data(), o.body_len(), "N")));
     std::vector<pdf_obj> out;
-    out.reserve(table.size());
+    out.reserve(table.size() + std::min(announced, MAX_ANNOUNCED));
     for (pdf_obj& o : table) {
         switch (fate_of(o)) {
             case fate::drop_xref:

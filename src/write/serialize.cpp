@@ -187,6 +187,7 @@ struct serializer {
     const std::vector<int32_t>& page_index;
     const reference_graph* refs;
     inheritance_cache inherited{objects};
+    std::string scratch;
 
     serializer(const obj_list& o, const page_tree& t, const plan& p, std::vector<out_slot>& s,
                const std::vector<int32_t>& pages, const reference_graph* g)
@@ -269,22 +270,24 @@ void serializer::page_text(const pdf_obj& rec, int32_t page, std::vector<text_ed
     out += text;
 }
 
+// The text is built in a buffer the serializer keeps, then copied into a
+// slot of exactly its size: held until the file is written, every spare
+// byte would count.
 void serializer::object(int32_t pos, const pdf_obj& rec, int32_t n) {
     out_slot& slot = slots[static_cast<size_t>(n)];
-    std::string& head = slot.head;
-    head.reserve(rec.body.size() + rec.body.size() / 8 + 48);
     char number[24];
-    head.assign(number, static_cast<size_t>(put_decimal(number, static_cast<uint64_t>(n)) - number));
-    head += " 0 obj\n";
-    body_text(pos, rec, head);
+    scratch.assign(number, static_cast<size_t>(put_decimal(number, static_cast<uint64_t>(n)) - number));
+    scratch += " 0 obj\n";
+    body_text(pos, rec, scratch);
     if (rec.has_stream && rec.stream) {
-        head += "\nstream\n";
+        scratch += "\nstream\n";
         slot.data = rec.stream;
         slot.data_len = rec.stream_len;
         slot.has_data = true;
     } else {
-        head += "\nendobj\n";
+        scratch += "\nendobj\n";
     }
+    slot.head.assign(scratch);
 }
 
 }  // namespace
