@@ -7,8 +7,10 @@
  */
 #include "load/landmarks.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "base/parallel.h"
 #include "pdf/lexer.h"
 
 #if defined(__SSE2__)
@@ -16,6 +18,9 @@
 #endif
 
 namespace {
+
+// Bytes a thread searches at a time.
+constexpr size_t PART = size_t{8} << 20;
 
 constexpr char ENCRYPT[] = "/Encrypt";
 constexpr char XREF[] = "/XRef";
@@ -37,16 +42,14 @@ void test_candidate(const char* buf, int32_t len, int32_t i, landmarks& out) {
 
 bool is_candidate(const char* p) { return (p[0] == '/' && (p[1] == 'E' || p[1] == 'X')) || (p[0] == 't' && p[1] == 'r'); }
 
-}  // namespace
-
-landmarks find_landmarks(const char* buf, int32_t len) {
-    landmarks out;
-    int32_t i = 0;
+// The words that start in [from, to); their bytes may run past to.
+void find_in(const char* buf, int32_t len, int32_t from, int32_t to, landmarks& out) {
+    int32_t i = from;
 #if defined(__SSE2__)
     // Each block reads 17 bytes: the pair at its last position needs one more.
     const __m128i slash = _mm_set1_epi8('/'), e = _mm_set1_epi8('E'), x = _mm_set1_epi8('X');
     const __m128i t = _mm_set1_epi8('t'), r = _mm_set1_epi8('r');
-    for (; i + 17 <= len; i += 16) {
+    for (; i + 16 <= to && i + 17 <= len; i += 16) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + i));
         __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + i + 1));
         __m128i hit = _mm_or_si128(
@@ -56,7 +59,29 @@ landmarks find_landmarks(const char* buf, int32_t len) {
             test_candidate(buf, len, i + __builtin_ctz(mask), out);
     }
 #endif
-    for (; i + 1 < len; i++)
+    for (; i < to && i + 1 < len; i++)
         if (is_candidate(buf + i)) test_candidate(buf, len, i, out);
+}
+
+void append(std::vector<int32_t>& to, const std::vector<int32_t>& from) { to.insert(to.end(), from.begin(), from.end()); }
+
+}  // namespace
+
+landmarks find_landmarks(const char* buf, int32_t len) {
+    // A large file is searched in parts on a few threads, the parts' finds
+    // joined in order.
+    size_t parts = (static_cast<size_t>(len) + PART - 1) / PART;
+    if (parts <= 1) {
+        landmarks out;
+        find_in(buf, len, 0, len, out);
+        return out;
+    }
+    std::vector<landmarks> found(parts);
+    for_each_item(parts, threads_for(static_cast<size_t>(len), PART), 1, [&](size_t p, size_t) {
+        int32_t from = static_cast<int32_t>(p * PART);
+        find_in(buf, len, from, static_cast<int32_t>(std::min<size_t>(len, (p + 1) * PART)), found[p]);
+    });
+    landmarks out;
+    for (const landmarks& f : found) append(out.encrypt, f.encrypt), append(out.xref, f.xref), append(out.trailer, f.trailer);
     return out;
 }
