@@ -130,6 +130,23 @@ std::vector<std::string> outline_and_fields(const std::string& pdf) {
     return out;
 }
 
+// The outputs' digests as recorded by scripts/corpus-digests.sh, by
+// "form/file".
+const std::map<std::string, std::string>& recorded_digests() {
+    static const std::map<std::string, std::string> digests = [] {
+        std::map<std::string, std::string> d;
+        for (const std::string& l : lines_of(read_file(MORVEL_SOURCE_DIR "/tests/corpus_outputs.sha256")))
+            if (l.size() > 66) d[l.substr(66)] = l.substr(0, 64);
+        return d;
+    }();
+    return digests;
+}
+
+std::string sha256_of(const std::string& path) {
+    std::string out = tool_output("sha256sum " + sh_quote(path));
+    return out.substr(0, 64);
+}
+
 void PrintTo(const corpus_row& row, std::ostream* os) { *os << row.file; }
 
 // The output form a case asks for: morvel_optimize_ex's flags.
@@ -153,6 +170,12 @@ TEST_P(CorpusOutput, PassesIndependentChecks) {
     if (row.pages < 1) GTEST_SKIP() << "qpdf finds no pages in the input";
     ASSERT_EQ(ok, 1) << morvel_last_error();
     EXPECT_EQ(morvel_check(out.c_str()), 1) << morvel_last_error();
+    // Byte for byte what was recorded: speed work must not change a byte.
+    auto recorded = recorded_digests().find((form == COMPACT_FORM ? "compact/" : "default/") + row.file);
+    if (recorded != recorded_digests().end() && testutil::have_tool("sha256sum")) {
+        EXPECT_EQ(sha256_of(out), recorded->second) << "the output differs from the one recorded in "
+                                                       "tests/corpus_outputs.sha256 (scripts/corpus-digests.sh)";
+    }
     {
         std::string input = read_file(in);
         void* bytes = nullptr;
