@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/parallel.h"
 #include "fixtures.h"
 #include "hostile_pdfs.h"
 #include "morvel.h"
@@ -142,6 +143,43 @@ TEST(Threads, CompactFormAlongsideOtherCalls) {
     }
     for (std::thread& t : pool) t.join();
     EXPECT_EQ(faults, 0);
+}
+
+// Enough pages, objects and bytes that reading, searching, reading the
+// references, checking for signatures and serialising all spread over
+// threads.
+std::string many_pages(int pages) {
+    hostile::file_writer w;
+    std::string kids, data(2000, ' ');
+    for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<char>('A' + (i * 7) % 26);
+    w.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.add(3, "<< /Font << /F1 4 0 R >> >>");
+    w.add(4, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    for (int p = 0; p < pages; p++) {
+        long page = 10 + 2 * p;
+        w.add(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Resources 3 0 R /Contents " +
+                        hostile::ref(page + 1) + " >>");
+        w.add_stream(page + 1, "", data);
+        kids += hostile::ref(page) + " ";
+    }
+    w.add(2, "<< /Type /Pages /Kids [ " + kids + "] /Count " + std::to_string(pages) + " >>");
+    return w.finish(1);
+}
+
+TEST(Threads, LargeDocumentsGiveTheSameBytesOnOneThreadOrMany) {
+    scratch_dir dir;
+    std::string pdf = many_pages(16000);
+    ASSERT_GT(pdf.size(), size_t{32} << 20);
+    std::string in = dir.file("large.pdf"), one = dir.file("one.pdf"), many = dir.file("many.pdf");
+    write_file(in, pdf);
+    for (unsigned flags : {0u, unsigned{MORVEL_OBJECT_STREAMS}}) {
+        size_t limit = thread_limit;
+        thread_limit = 1;
+        ASSERT_EQ(morvel_optimize_ex(in.c_str(), one.c_str(), flags), 1) << morvel_last_error();
+        thread_limit = limit;
+        ASSERT_EQ(morvel_optimize_ex(in.c_str(), many.c_str(), flags), 1) << morvel_last_error();
+        EXPECT_TRUE(read_file(one) == read_file(many)) << "flags " << flags;
+    }
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr size_t BLOCK = 1024;
-constexpr size_t RECORDS_PER_THREAD = 16384;
+constexpr size_t RECORDS_PER_THREAD = 8192;
 
 bool is_signature(const pdf_obj& o) {
     const char* b = o.body.data();

@@ -12,16 +12,12 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
-constexpr size_t MAX_THREADS = 4;
-
-}  // namespace
+size_t thread_limit = 4;
 
 size_t threads_for(size_t units, size_t per_thread) {
     size_t cores = std::max<size_t>(1, std::thread::hardware_concurrency());
     size_t wanted = per_thread > 0 ? units / per_thread : 1;
-    return std::clamp<size_t>(wanted, 1, std::min(cores, MAX_THREADS));
+    return std::clamp<size_t>(wanted, 1, std::max<size_t>(1, std::min(cores, thread_limit)));
 }
 
 void for_each_item(size_t count, size_t threads, size_t batch, const std::function<void(size_t, size_t)>& item) {

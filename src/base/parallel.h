@@ -16,8 +16,10 @@
 
 // How many threads work worth `units` of some measure should use, given
 // that `per_thread` units pay for one thread: from 1 to the cores there
-// are, at most 4.
+// are, at most 4 (at most thread_limit, which tests lower to compare the
+// work done on one thread with the work spread).
 size_t threads_for(size_t units, size_t per_thread);
+extern size_t thread_limit;
 
 // Calls item(i, worker) once for every i in [0, count), on `threads`
 // threads (the calling one among them); items are handed out in order,
