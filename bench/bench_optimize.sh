@@ -57,7 +57,7 @@ if [ -n "$large" ]; then for f in "$large"/large-*.pdf; do case $f in *.out.pdf)
 floor=$(runs=20 measure_plain /bin/true)
 echo "process start: $floor s"
 printf "%-58s %10s %8s %8s %8s %9s %9s %7s %7s\n" file bytes morvel_s qpdf_s cp_s morv_MiB in_MiB speedup net
-: > "$work/rows"
+: > "$work/rows"; : > "$work/totals"
 for f in "${files[@]}"; do
     bytes=$(stat -c %s "$f")
     read -r mt mm < <(measure "$morvel" optimize "$f" "$work/out.pdf")
@@ -70,6 +70,8 @@ for f in "${files[@]}"; do
     printf "%-58s %10d %8s %8s %8s %9.1f %9.1f %7s %7s\n" "$(basename "$f")" "$bytes" "$mt" "$qt" "$ct" \
         "$(awk "BEGIN{print $mm/1024}")" "$(awk "BEGIN{print $bytes/1048576}")" "$speed" "$net"
     echo "$speed $net" >> "$work/rows"
+    echo "$mt $qt" >> "$work/totals"
 done
 sort -n -k1,1 "$work/rows" | awk '{s[NR]=$1} END {printf "median speedup over qpdf: %s (of %d files)\n", s[int((NR+1)/2)], NR}'
 sort -n -k2,2 "$work/rows" | awk '{s[NR]=$2} END {printf "median speedup net of process start: %s\n", s[int((NR+1)/2)]}'
+awk '{m += $1; q += $2} END {printf "total: morvel %.2f s, qpdf %.2f s, qpdf/morvel %.1f\n", m, q, q / m}' "$work/totals"
