@@ -8,6 +8,7 @@
 #ifndef MORVEL_LOAD_LANDMARKS_H
 #define MORVEL_LOAD_LANDMARKS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct landmarks {
     std::vector<int32_t> trailer;  // "trailer" as a whole word, ascending
 };
 
-landmarks find_landmarks(const char* buf, int32_t len);
+// On up to `threads` threads (0: as many as the size pays for).
+landmarks find_landmarks(const char* buf, int32_t len, size_t threads = 0);
 
 #endif

@@ -6,6 +6,7 @@
 #include "load/loader.h"
 
 #include "base/output_file.h"
+#include "base/parallel.h"
 
 #include "load/duplicates.h"
 #include "load/encryption.h"
@@ -17,13 +18,25 @@
 #include "load/stream_lengths.h"
 #include "load/trailer_facts.h"
 
+// Inputs from this size on search for the landmarks on one thread while
+// the object scan runs on another: neither needs the other, the search is
+// bound by memory and the scan by the processor.
+constexpr int32_t SIDE_BY_SIDE_MIN = 4 << 20;
+
 status load_document(document& doc) {
-    landmarks marks = find_landmarks(doc.input.data.get(), doc.input.len);
-    if (mentions_encryption(doc.input.data.get(), doc.input.len, marks)) return failure(problem::encrypted);
+    const char* buf = doc.input.data.get();
+    int32_t len = doc.input.len;
     doc.objects.items.clear();
     doc.xref_streams.clear();
     doc.unpacked.clear();
-    scan_objects(doc.input, doc.objects.items);
+    landmarks marks;
+    size_t threads = len >= SIDE_BY_SIDE_MIN ? threads_for(2, 1) : 1;
+    for_each_item(2, threads, 1, [&](size_t job, size_t) {
+        if (job == 0) marks = find_landmarks(buf, len, threads == 1 ? 0 : 1);
+        else scan_objects(doc.input, doc.objects.items);
+    });
+    // An encrypted file is refused before anything reads what the scan found.
+    if (mentions_encryption(buf, len, marks)) return failure(problem::encrypted);
     std::vector<known_length> lengths = referenced_stream_lengths(doc.input, doc.objects.items);
     if (!lengths.empty()) {
         doc.objects.items.clear();
