@@ -112,6 +112,41 @@ TEST(Users, CatalogEntriesFlagWhatTheyReach) {
     expect_distinct_numbers(a);
 }
 
+TEST(Users, AnAnnotatedFirstPageOpensWithTheStructureTreeRoot) {
+    // A viewer resolving the first page's annotations reads the structure
+    // tree root, its role map and the parent tree's root before it draws;
+    // the structure elements and the parent tree's kids wait. The outlines
+    // reach the root too (an item's /SE): it still goes with what opening
+    // needs, and the outline hint table counts it there.
+    auto doc = [](const std::string& first_page) {
+        pdf_builder b = two_pages("/StructTreeRoot 10 0 R/Outlines 20 0 R", first_page);
+        b.add("<</Type/StructTreeRoot/K 11 0 R/RoleMap 12 0 R/ParentTree 13 0 R/ClassMap<</C 16 0 R>>>>", 10);
+        b.add("<</Type/StructElem/S/Document/P 10 0 R/Pg 3 0 R>>", 11);
+        b.add("<</Chart/Figure>>", 12);
+        b.add("<</Kids[14 0 R]>>", 13);
+        b.add("<</Nums[0 15 0 R]/Limits[0 0]>>", 14);
+        b.add("<</Type/StructElem/S/Link/P 11 0 R>>", 15);
+        b.add("<</A 1>>", 16);
+        b.add("<</Type/Annot/Subtype/Link/StructParent 0/Rect[0 0 1 1]>>", 17);
+        b.add("<</Type/Outlines/First 21 0 R/Last 21 0 R/Count 1>>", 20);
+        b.add("<</Title(x)/Parent 20 0 R/SE 10 0 R>>", 21);
+        return analysed(b.build(1));
+    };
+    {
+        analysed a = doc("/Annots[17 0 R]");
+        for (int32_t n : {10, 12, 13}) EXPECT_TRUE(a.users(n) & USER_OPEN) << n;
+        for (int32_t n : {11, 14, 15, 16}) EXPECT_FALSE(a.users(n) & USER_OPEN) << n;
+        EXPECT_EQ(a.x.order.open_objs, (ints{10, 12, 13}));
+        EXPECT_EQ(a.x.order.outline_open, (ints{10, 12, 13}));
+        EXPECT_EQ(a.x.order.outline_elsewhere, 3);
+        expect_distinct_numbers(a);
+    }
+    analysed plain = doc("");
+    EXPECT_FALSE(plain.users(10) & USER_OPEN);
+    EXPECT_TRUE(plain.x.order.open_objs.empty());
+    EXPECT_EQ(plain.x.order.outline_elsewhere, 0);
+}
+
 TEST(Users, WalksPassThroughPagesNodesButNotThePagesEntry) {
     // The root's inherited resources belong to the pages. A catalog entry
     // that leads to the root passes through it to those resources.

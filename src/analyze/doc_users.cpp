@@ -83,9 +83,11 @@ void mark_open_values(user_walk& walk, const char* v, int32_t v_len, std::initia
 }
 
 // The part of the document-level objects that opening it needs.
-void open_objects(user_walk& walk, const std::string& key, const char* v, int32_t v_len) {
+void open_objects(user_walk& walk, const std::string& key, const char* v, int32_t v_len, bool annotated_first) {
     bool form = key == "AcroForm", threads = key == "Threads";
-    if (!form && !threads && key != "OpenAction" && key != "ViewerPreferences" && key != "PageMode") return;
+    bool structure = key == "StructTreeRoot" && annotated_first;
+    if (!form && !threads && !structure && key != "OpenAction" && key != "ViewerPreferences" && key != "PageMode")
+        return;
     int32_t num = 0, gen = 0;
     const pdf_obj* target = nullptr;
     if (reference_at(v, v_len, 0, &num, &gen) >= 0) {
@@ -96,6 +98,7 @@ void open_objects(user_walk& walk, const std::string& key, const char* v, int32_
         v_len = target->body_len();
     }
     if (form) mark_open_values(walk, v, v_len, {"DR", "DA"});
+    if (structure) mark_open_values(walk, v, v_len, {"RoleMap", "ParentTree"});
     if (threads) {
         std::vector<int32_t> listed;
         collect_references(v, v_len, listed, static_cast<size_t>(v_len));
@@ -103,8 +106,16 @@ void open_objects(user_walk& walk, const std::string& key, const char* v, int32_
     }
 }
 
+// Whether the first page's dictionary has /Annots.
+bool first_page_annotated(const user_walk& walk) {
+    if (walk.tree.page_list.empty()) return false;
+    const pdf_obj* page = walk.objects.find(walk.tree.page_list[0]);
+    return page && find_name(page->body.data(), page->body_len(), 0, page->body_len(), "Annots") >= 0;
+}
+
 void catalog_users(user_walk& walk, int32_t catalog, doc_users& out) {
     if (catalog < 0) return;
+    bool annotated_first = first_page_annotated(walk);
     std::string_view body = walk.objects.items[static_cast<size_t>(catalog)].body;
     bool seen_outlines = false, seen_mode = false;
     for (const dict_entry& e : dict_entries(body)) {
@@ -127,7 +138,7 @@ void catalog_users(user_walk& walk, int32_t catalog, doc_users& out) {
         std::vector<int32_t> nums;
         collect_references(v, v_len, nums, static_cast<size_t>(v_len));
         walk.run(nums, entry_user(e.key));
-        open_objects(walk, e.key, v, v_len);
+        open_objects(walk, e.key, v, v_len, annotated_first);
     }
 }
 

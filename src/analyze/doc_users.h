@@ -19,7 +19,10 @@
 // USER_OPEN marks what a viewer needs to open the document (ISO 32000-1,
 // F.3.4): the indirect values of /ViewerPreferences, /PageMode and
 // /OpenAction, the /AcroForm dictionary with its /DR and /DA, and the
-// /Threads array with the thread dictionaries it lists.
+// /Threads array with the thread dictionaries it lists; when the first page
+// has annotations, the structure tree root with its /RoleMap and
+// /ParentTree (a viewer resolving the annotations' structure parents reads
+// them before it draws the page: pdf.js does).
 enum : uint8_t { USER_OUTLINES = 1, USER_DOCUMENT = 2, USER_OTHER = 4, USER_THUMBNAIL = 8, USER_OPEN = 16 };
 
 struct doc_users {

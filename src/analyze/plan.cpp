@@ -30,15 +30,16 @@ std::vector<char> placed_records(const obj_list& objects, const page_tree& tree)
 // it: in the first page's group, or right after the catalog when the
 // document-level walks reach it too (readers of linearized files count such
 // objects as the document's, not the page's). The outline hierarchy is kept
-// together where it can be; what opening the document needs follows the
-// catalog; an object another catalog entry, the trailer or a thumbnail also
+// together where it can be, but for what the first page or opening needs
+// (a structure tree root the outlines reach too); what opening the
+// document needs follows the catalog; an object another catalog entry, the trailer or a thumbnail also
 // uses is not one page's alone, and document-level objects that later pages
 // reach stay with the other objects.
 void place(const pdf_obj& rec, const std::vector<int32_t>& r, uint8_t users, bool use_outlines, int32_t page_count,
            plan& out) {
     bool first = !r.empty() && r[0] == 0;
     if (users & USER_OUTLINES) {
-        if (first && !use_outlines) {
+        if ((first || (users & USER_OPEN)) && !use_outlines) {
             out.open_objs.push_back(rec.num);
             out.outline_open.push_back(rec.num);
             out.outline_elsewhere++;
