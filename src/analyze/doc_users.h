@@ -34,6 +34,7 @@ struct doc_users {
     uint8_t of(int32_t pos) const { return pos >= 0 && static_cast<size_t>(pos) < users.size() ? users[static_cast<size_t>(pos)] : 0; }
 };
 
+// pages is what attribute_pages made: its reference graph is walked too.
 doc_users find_doc_users(const document& doc, const page_tree& tree, const attribution& pages);
 
 #endif

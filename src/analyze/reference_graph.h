@@ -22,13 +22,16 @@ struct reference_graph {
     std::vector<ref_token> tokens;
 
     // The positions of the records that pos's body refers to, in the order
-    // of body_references, numbers without a record left out.
+    // of body_references, numbers without a record left out (none for a
+    // position the graph was not read for).
     std::span<const int32_t> of(int32_t pos) const {
         size_t at = static_cast<size_t>(pos);
+        if (at + 1 >= start.size()) return {};
         return {targets.data() + start[at], targets.data() + start[at + 1]};
     }
     std::span<const ref_token> tokens_of(int32_t pos) const {
         size_t at = static_cast<size_t>(pos);
+        if (at + 1 >= token_start.size()) return {};
         return {tokens.data() + token_start[at], tokens.data() + token_start[at + 1]};
     }
 };

@@ -40,6 +40,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -95,6 +97,19 @@ int write_memory(int fd, const std::vector<iovec>& pieces, size_t i, size_t end)
     return 0;
 }
 
+// Writes n bytes at p, resuming after short writes; 0 or an errno.
+int write_bytes(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) return errno;
+        if (w == 0) return EIO;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return 0;
+}
+
 // How long runs of the input reach the output: inside the kernel while it
 // allows (copy_file_range, then sendfile, which also writes to a pipe),
 // else read from the file into a small buffer and written from there. Never
@@ -108,7 +123,7 @@ bool kernel_refused(int err) {
 struct input_copier {
     const input_file& src;
     copy_way way = copy_way::copy_range;
-    std::vector<char> buffer;
+    std::unique_ptr<char[]> buffer;  // had only when needed, without throwing
 
     // Copies a piece of the input to fd: 0 or an errno. A file that ends
     // early has changed: ESTALE.
@@ -139,10 +154,14 @@ struct input_copier {
             case copy_way::read_write:
                 break;
         }
-        buffer.resize(COPY_BUFFER);
-        ssize_t got = pread(src.file.fd, buffer.data(), std::min(left, buffer.size()), at);
+        if (!buffer) buffer.reset(new (std::nothrow) char[COPY_BUFFER]);
+        if (!buffer) {
+            errno = ENOMEM;
+            return -1;
+        }
+        ssize_t got = pread(src.file.fd, buffer.get(), std::min(left, COPY_BUFFER), at);
         if (got <= 0) return got;
-        if (int err = write_memory(fd, {{buffer.data(), static_cast<size_t>(got)}}, 0, 1)) {
+        if (int err = write_bytes(fd, buffer.get(), static_cast<size_t>(got))) {
             errno = err;
             return -1;
         }
