@@ -165,4 +165,47 @@ TEST(Cli, ObjectStreamsOption) {
     EXPECT_EQ(run(std::string(MORVEL_CLI) + " optimize --no-such-option " + in + " " + out + " 2>/dev/null"), 2);
 }
 
+// Two Pages nodes of 120 pages each, each node with resources of its own
+// (another font) that its pages inherit.
+std::string two_inheriting_nodes() {
+    pdf_builder b;
+    const int per_node = 120;
+    std::string kids[2];
+    int next = 10;
+    for (int node = 0; node < 2; node++) {
+        for (int i = 0; i < per_node; i++, next += 2) {
+            b.add_stream("", "BT /F1 24 Tf 20 100 Td (Hello) Tj ET", next + 1);
+            b.add("<< /Type /Page /Parent " + std::to_string(3 + node) + " 0 R /Contents " + std::to_string(next + 1) +
+                      " 0 R >>",
+                  next);
+            kids[node] += std::to_string(next) + " 0 R ";
+        }
+        b.add("<< /Type /Pages /Parent 2 0 R /Kids [ " + kids[node] + "] /Count " + std::to_string(per_node) +
+                  " /Resources " + std::to_string(5 + node) + " 0 R /MediaBox [0 0 200 200] >>",
+              3 + node);
+        b.add("<< /Font << /F1 " + std::to_string(7 + node) + " 0 R >> >>", 5 + node);
+        b.add(std::string("<< /Type /Font /Subtype /Type1 /BaseFont /") + (node ? "Courier" : "Helvetica") + " >>",
+              7 + node);
+    }
+    b.add("<< /Type /Catalog /Pages 2 0 R >>", 1);
+    b.add("<< /Type /Pages /Kids [ 3 0 R 4 0 R ] /Count " + std::to_string(2 * per_node) + " >>", 2);
+    return b.build(1);
+}
+
+TEST(CompactForm, ResourcesEveryPageInheritsAreKept) {
+    // What each page inherits is part of what the compact form keeps,
+    // however many pages came before it (the second node's font was once
+    // left out, and its pages written with a null font).
+    if (!testutil::have_tool("qpdf")) GTEST_SKIP() << "qpdf is not installed";
+    scratch_dir dir;
+    std::string in = dir.file("in.pdf"), out = dir.file("out.pdf"), plain = dir.file("plain.pdf");
+    write_file(in, two_inheriting_nodes());
+    ASSERT_EQ(morvel_optimize_ex(in.c_str(), out.c_str(), MORVEL_OBJECT_STREAMS), 1) << morvel_last_error();
+    ASSERT_EQ(run("qpdf --qdf --object-streams=disable " + out + " " + plain + " 2>/dev/null"), 0);
+    std::string text = read_file(plain);
+    EXPECT_TRUE(contains(text, "/BaseFont /Courier"));
+    EXPECT_TRUE(contains(text, "/BaseFont /Helvetica"));
+    EXPECT_FALSE(contains(text, "/F1 null"));
+}
+
 }  // namespace

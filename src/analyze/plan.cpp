@@ -157,7 +157,7 @@ status make_plan(const document& doc, const page_tree& tree, const attribution& 
                  const plan_options& options, plan& out) {
     out = plan();
     out.compact = options.compact;
-    classify_objects(doc, tree, pages, users, options.compact ? reachable_records(doc, tree) : std::vector<char>(),
+    classify_objects(doc, tree, pages, users, options.compact ? reachable_records(doc, tree, &pages.refs) : std::vector<char>(),
                      out);
     int32_t max_num = 0;
     for (const pdf_obj& rec : doc.objects.items) max_num = std::max(max_num, rec.num);

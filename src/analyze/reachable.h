@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analyze/page_tree.h"
+#include "analyze/reference_graph.h"
 #include "load/document.h"
 
 // By table position: 1 for a record reachable from the catalog, the
@@ -17,6 +18,8 @@
 // values it inherits). A stream's /Length does not count (the compact form
 // writes every length directly), nor do the input's page-tree nodes (the
 // output has a tree of its own).
-std::vector<char> reachable_records(const document& doc, const page_tree& tree);
+// With refs (read from the same table), bodies are not tokenised again.
+std::vector<char> reachable_records(const document& doc, const page_tree& tree,
+                                    const reference_graph* refs = nullptr);
 
 #endif

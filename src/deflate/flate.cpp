@@ -101,6 +101,15 @@ void ds_store(ds_buf* s, uint8_t byte) {
 void ds_put(ds_buf* s, uint32_t value, int nbits) {
     s->bitbuf |= value << s->bitcnt;
     s->bitcnt += nbits;
+    // Whole bytes go straight into the buffer while it has room for them.
+    if (s->bitcnt > 7 && s->data && s->len + 4 <= s->cap) {
+        do {
+            s->data[s->len++] = static_cast<uint8_t>(s->bitbuf);
+            s->bitbuf >>= 8;
+            s->bitcnt -= 8;
+        } while (s->bitcnt > 7);
+        return;
+    }
     while (s->bitcnt > 7) {
         if (s->data) ds_store(s, static_cast<uint8_t>(s->bitbuf));
         s->bitbuf >>= 8;
@@ -117,8 +126,19 @@ struct d_match {
     uint32_t dist;
 };
 
+// How far a and b agree, from min_match up to limit; eight bytes at a time
+// while eight remain below limit.
 uint32_t d_extend(const uint8_t* a, const uint8_t* b, uint32_t limit) {
     uint32_t n = min_match;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    while (n + 8 <= limit) {
+        uint64_t x, y;
+        memcpy(&x, a + n, 8);
+        memcpy(&y, b + n, 8);
+        if (x != y) return n + static_cast<uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+        n += 8;
+    }
+#endif
     while (n < limit && a[n] == b[n]) n++;
     return n;
 }
@@ -146,10 +166,33 @@ d_match d_search(const uint8_t* data, uint32_t n, uint32_t k, const d_tables* t,
     return best.len >= min_match ? best : d_match{0, 0};
 }
 
-int d_code_index(const int32_t* base, int top, uint32_t value) {
+// The symbol of a match length (3..258) and of a distance (1..32768): the
+// last base at or below the value. Distances above 256 change symbol only
+// at multiples of 128 (plus one), so they are looked up by (d - 1) >> 7.
+struct d_code_tables {
+    uint8_t len[max_match + 1];
+    uint8_t dist_low[257];
+    uint8_t dist_high[256];
+};
+
+constexpr int d_last_base(const int32_t* base, int top, uint32_t value) {
     int i = 0;
     while (i < top && static_cast<uint32_t>(base[i + 1]) <= value) i++;
     return i;
+}
+
+constexpr d_code_tables make_code_tables() {
+    d_code_tables c{};
+    for (uint32_t v = min_match; v <= max_match; v++) c.len[v] = static_cast<uint8_t>(d_last_base(len_base, 28, v));
+    for (uint32_t d = 1; d <= 256; d++) c.dist_low[d] = static_cast<uint8_t>(d_last_base(dist_base, 29, d));
+    for (uint32_t h = 2; h < 256; h++) c.dist_high[h] = static_cast<uint8_t>(d_last_base(dist_base, 29, (h << 7) + 1));
+    return c;
+}
+constexpr d_code_tables code_tables = make_code_tables();
+
+int d_length_code(uint32_t len) { return code_tables.len[len]; }
+int d_distance_code(uint32_t dist) {
+    return dist <= 256 ? code_tables.dist_low[dist] : code_tables.dist_high[(dist - 1) >> 7];
 }
 
 // Splits a block into literals and matches, counting symbol frequencies.
@@ -160,8 +203,8 @@ size_t d_find_symbols(const uint8_t* data, uint32_t n, d_tables* t, d_trees* tr,
         d_match m = k + min_match <= n ? d_search(data, n, k, t, chain) : d_match{0, 0};
         uint32_t next;
         if (m.len) {
-            tr->lit[257 + d_code_index(len_base, 28, m.len)].freq++;
-            tr->dist[d_code_index(dist_base, 29, m.dist)].freq++;
+            tr->lit[257 + d_length_code(m.len)].freq++;
+            tr->dist[d_distance_code(m.dist)].freq++;
             t->syms[count++] = {static_cast<uint16_t>(m.len), static_cast<uint16_t>(m.dist)};
             next = k + m.len;
         } else {
@@ -426,10 +469,10 @@ void d_send_symbols(ds_buf* s, const d_trees* tr, const d_sym* syms, size_t coun
             ds_code(s, tr->lit[sym.val]);
             continue;
         }
-        int li = d_code_index(len_base, 28, sym.len);
+        int li = d_length_code(sym.len);
         ds_code(s, tr->lit[257 + li]);
         if (len_extra[li]) ds_put(s, sym.len - static_cast<uint32_t>(len_base[li]), len_extra[li]);
-        int di = d_code_index(dist_base, 29, sym.val);
+        int di = d_distance_code(sym.val);
         ds_code(s, tr->dist[di]);
         if (dist_extra[di]) ds_put(s, sym.val - static_cast<uint32_t>(dist_base[di]), dist_extra[di]);
     }

@@ -89,30 +89,48 @@ struct tokenizer {
 // long lists (a page tree's /Kids, a big /Annots) switch to a hash set.
 constexpr size_t LINEAR_DEDUP_MAX = 32;
 
+// What collect_references keeps of the reference tokens it is offered.
+struct collector {
+    std::vector<int32_t>& nums;
+    size_t limit;
+    std::span<const int32_t> skip_refs_at;
+    std::unordered_set<int32_t> seen;
+
+    void offer(int32_t at, int32_t num) {
+        if (num <= 0 || nums.size() >= limit ||
+            std::find(skip_refs_at.begin(), skip_refs_at.end(), at) != skip_refs_at.end())
+            return;
+        bool known;
+        if (nums.size() <= LINEAR_DEDUP_MAX) {
+            known = std::find(nums.begin(), nums.end(), num) != nums.end();
+        } else {
+            if (seen.empty()) seen.insert(nums.begin(), nums.end());
+            known = seen.count(num) != 0;
+        }
+        if (!known) {
+            nums.push_back(num);
+            if (!seen.empty()) seen.insert(num);
+        }
+    }
+};
+
 }  // namespace
 
 void collect_references(const char* text, int32_t text_len, std::vector<int32_t>& nums, size_t limit,
                         std::span<const int32_t> skip_refs_at, std::vector<ref_token>* all_tokens) {
-    std::unordered_set<int32_t> seen;
+    collector keep{nums, limit, skip_refs_at, {}};
     tokenizer walk{text, text_len};
     for (token t; walk.next(t); walk.pos = t.end) {
         if (t.kind != tok::ref) continue;
         if (all_tokens) all_tokens->push_back({walk.pos, t.end, t.num});
-        if (t.num > 0 && nums.size() < limit &&
-            std::find(skip_refs_at.begin(), skip_refs_at.end(), walk.pos) == skip_refs_at.end()) {
-            bool known;
-            if (nums.size() <= LINEAR_DEDUP_MAX) {
-                known = std::find(nums.begin(), nums.end(), t.num) != nums.end();
-            } else {
-                if (seen.empty()) seen.insert(nums.begin(), nums.end());
-                known = seen.count(t.num) != 0;
-            }
-            if (!known) {
-                nums.push_back(t.num);
-                if (!seen.empty()) seen.insert(t.num);
-            }
-        }
+        keep.offer(walk.pos, t.num);
     }
+}
+
+void collect_from_tokens(std::span<const ref_token> tokens, std::vector<int32_t>& nums, size_t limit,
+                         std::span<const int32_t> skip_refs_at) {
+    collector keep{nums, limit, skip_refs_at, {}};
+    for (const ref_token& t : tokens) keep.offer(t.start, t.num);
 }
 
 // One reference of the output: its new number, or "null" for an object

@@ -36,6 +36,11 @@ inline void collect_references(const char* text, int32_t text_len, std::vector<i
     collect_references(text, text_len, nums, limit, std::span<const int32_t>(&skip_ref_at, 1));
 }
 
+// What collect_references keeps, from the text's reference tokens (as its
+// all_tokens gave them).
+void collect_from_tokens(std::span<const ref_token> tokens, std::vector<int32_t>& nums, size_t limit,
+                         std::span<const int32_t> skip_refs_at);
+
 // Copies text into out with every reference rewritten through new_num
 // (indexed by old number, 0..max_num; an entry <= 0 means no new number, and
 // such a reference becomes "null").
