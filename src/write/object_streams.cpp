@@ -39,7 +39,10 @@ std::string_view body_of(const out_slot& slot) {
 std::string stream_text(const packed_stream& s, const std::vector<out_slot>& slots, size_t& first) {
     out_buf header, bodies;
     for (int32_t n : s.members) {
-        buf_printf(header, "%d %zu ", n, bodies.len());
+        buf_int(header, n);
+        buf_bytes(header, " ", 1);
+        buf_int(header, static_cast<int64_t>(bodies.len()));
+        buf_bytes(header, " ", 1);
         std::string_view body = body_of(slots[static_cast<size_t>(n)]);
         buf_bytes(bodies, body.data(), body.size());
         buf_bytes(bodies, "\n", 1);
