@@ -145,12 +145,12 @@ uint32_t d_extend(const uint8_t* a, const uint8_t* b, uint32_t limit) {
 
 // Greedy longest match at k over at most `chain` candidates, nearest first;
 // a later candidate must be strictly longer to win.
-d_match d_search(const uint8_t* data, uint32_t n, uint32_t k, const d_tables* t, int chain) {
+d_match d_search(const uint8_t* data, uint32_t n, uint32_t k, uint32_t hash, const d_tables* t, int chain) {
     int32_t limit = k >= window ? static_cast<int32_t>(k - window) : 0;
     uint32_t longest = n - k < max_match ? n - k : max_match;
     const uint8_t* here = data + k;
     d_match best{2, 0};
-    int32_t cand = t->head[d_hash(here)];
+    int32_t cand = t->head[hash];
     for (int examined = 0; cand > limit && examined < chain && best.len < longest; examined++) {
         const uint8_t* there = data + cand;
         // Only a candidate that also matches at best.len can be longer.
@@ -200,7 +200,9 @@ size_t d_find_symbols(const uint8_t* data, uint32_t n, d_tables* t, d_trees* tr,
     size_t count = 0;
     uint32_t k = 0;
     while (k < n) {
-        d_match m = k + min_match <= n ? d_search(data, n, k, t, chain) : d_match{0, 0};
+        // The hash at k serves the search and the insertion of k alike.
+        uint32_t hash_k = k + min_match <= n ? d_hash(data + k) : 0;
+        d_match m = k + min_match <= n ? d_search(data, n, k, hash_k, t, chain) : d_match{0, 0};
         uint32_t next;
         if (m.len) {
             tr->lit[257 + d_length_code(m.len)].freq++;
@@ -213,7 +215,7 @@ size_t d_find_symbols(const uint8_t* data, uint32_t n, d_tables* t, d_trees* tr,
             next = k + 1;
         }
         for (uint32_t p = k; p < next && p + min_match <= n; p++) {
-            uint32_t h = d_hash(data + p);
+            uint32_t h = p == k ? hash_k : d_hash(data + p);
             t->prev[p & window_mask] = t->head[h];
             t->head[h] = static_cast<int32_t>(p);
         }
