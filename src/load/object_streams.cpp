@@ -26,8 +26,6 @@ namespace {
 
 enum class fate { keep, drop_xref, unpack };
 
-// A header's /N is only a claim: room reserved for it stays within reason.
-constexpr size_t MAX_ANNOUNCED = size_t{1} << 20;
 
 // One entry of an object stream's header: object number and offset.
 struct objstm_entry {
@@ -140,13 +138,16 @@ status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& 
                              std::vector<owned_bytes>& kept) {
     if (std::all_of(table.begin(), table.end(), [](const pdf_obj& o) { return fate_of(o) == fate::keep; }))
         return {};
-    // Room for every object the headers announce, so that the table is not
-    // moved (both copies held) while it grows.
+    // Room for the objects the headers announce, so that the table is not
+    // moved (both copies held) while it grows. A header's /N is only a
+    // claim: no stream is counted for more objects than it has bytes.
     size_t announced = 0;
     for (const pdf_obj& o : table)
-        if (fate_of(o) == fate::unpack) announced += static_cast<size_t>(std::max(0, dict_int(o.body.data(), o.body_len(), "N")));
+        if (fate_of(o) == fate::unpack)
+            announced += std::min(static_cast<size_t>(std::max(0, dict_int(o.body.data(), o.body_len(), "N"))),
+                                  static_cast<size_t>(o.stream_len));
     std::vector<pdf_obj> out;
-    out.reserve(table.size() + std::min(announced, MAX_ANNOUNCED));
+    out.reserve(table.size() + announced);
     for (pdf_obj& o : table) {
         switch (fate_of(o)) {
             case fate::drop_xref:
