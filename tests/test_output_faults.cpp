@@ -42,7 +42,8 @@ std::string large_pdf() {
     b.add("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>", 2);
     std::mt19937 rng(4);
     for (int i = 0; i < pages; i++) {
-        std::string data(200000, ' ');
+        // Mostly runs the writer stages, every tenth one it leaves to the kernel.
+        std::string data(i % 10 == 0 ? 1200000 : 200000, ' ');
         for (char& c : data) c = static_cast<char>('a' + rng() % 26);
         b.add("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents " + std::to_string(4 + 2 * i) +
                   " 0 R >>",

@@ -69,7 +69,7 @@ status read_input_file(const char* path, input_file& input);
 
 // Gives back to the system the whole pages of the input's copy of
 // [from, from + len), bytes that will only be read from the file again
-// (see KERNEL_COPY_MIN): a large file's stream data need not stay in memory
+// (see FROM_FILE_MIN): a large file's stream data need not stay in memory
 // while the output is built. Reading them from the buffer afterwards gives
 // zeros. Nothing happens for a small input or one from memory.
 void release_input_range(input_file& input, const char* from, size_t len);

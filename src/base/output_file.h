@@ -13,10 +13,12 @@
 #include "base/input_file.h"
 #include "base/status.h"
 
-// Pieces at least this long that lie in the input's buffer are copied from
+// Pieces at least this long that lie in the input's buffer are read from
 // the input file, never from the buffer (whose copies of them may have
 // been released; see release_input_range).
-inline constexpr size_t KERNEL_COPY_MIN = 16384;
+inline constexpr size_t FROM_FILE_MIN = 16384;
+// Those at least this long are copied inside the kernel where it allows.
+inline constexpr size_t KERNEL_COPY_MIN = size_t{1} << 20;
 
 // Writes the pieces to output_path through a file that takes the output's
 // name only when it is complete (directly when the path is an existing

@@ -54,6 +54,6 @@ status load_document(document& doc) {
 
 void release_copied_stream_data(document& doc) {
     for (const pdf_obj& o : doc.objects.items)
-        if (o.has_stream && o.stream && o.stream_len >= KERNEL_COPY_MIN)
+        if (o.has_stream && o.stream && o.stream_len >= FROM_FILE_MIN)
             release_input_range(doc.input, o.stream, static_cast<size_t>(o.stream_len));
 }
