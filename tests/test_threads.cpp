@@ -147,20 +147,35 @@ TEST(Threads, CompactFormAlongsideOtherCalls) {
 
 // Enough pages, objects and bytes that reading, searching, reading the
 // references, checking for signatures and serialising all spread over
-// threads.
-std::string many_pages(int pages) {
+// threads. Packed, each page has resources of its own, kept in object
+// streams (stored, not compressed) with enough bytes that decoding them
+// spreads too.
+std::string many_pages(int pages, bool packed = false) {
     hostile::file_writer w;
     std::string kids, data(2000, ' ');
     for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<char>('A' + (i * 7) % 26);
     w.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
     w.add(3, "<< /Font << /F1 4 0 R >> >>");
     w.add(4, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const long first_resources = 10 + 2 * static_cast<long>(pages), per_stream = 500;
     for (int p = 0; p < pages; p++) {
         long page = 10 + 2 * p;
-        w.add(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Resources 3 0 R /Contents " +
-                        hostile::ref(page + 1) + " >>");
+        std::string resources = packed ? hostile::ref(first_resources + p) : hostile::ref(3);
+        w.add(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Resources " + resources +
+                        " /Contents " + hostile::ref(page + 1) + " >>");
         w.add_stream(page + 1, "", data);
         kids += hostile::ref(page) + " ";
+    }
+    for (long first = 0; packed && first < pages; first += per_stream) {
+        std::string header, objects;
+        for (long k = first; k < std::min<long>(pages, first + per_stream); k++) {
+            header += std::to_string(first_resources + k) + " " + std::to_string(objects.size()) + " ";
+            objects += "<< /Font << /F1 4 0 R >> /Tag (" + data.substr(0, 100 + k % 50) + ") >>\n";
+        }
+        w.add_stream(first_resources + pages + first / per_stream,
+                     "/Type /ObjStm /N " + std::to_string(std::min<long>(per_stream, pages - first)) + " /First " +
+                         std::to_string(header.size()),
+                     header + objects);
     }
     w.add(2, "<< /Type /Pages /Kids [ " + kids + "] /Count " + std::to_string(pages) + " >>");
     return w.finish(1);
@@ -168,17 +183,26 @@ std::string many_pages(int pages) {
 
 TEST(Threads, LargeDocumentsGiveTheSameBytesOnOneThreadOrMany) {
     scratch_dir dir;
-    std::string pdf = many_pages(16000);
-    ASSERT_GT(pdf.size(), size_t{32} << 20);
     std::string in = dir.file("large.pdf"), one = dir.file("one.pdf"), many = dir.file("many.pdf");
-    write_file(in, pdf);
-    for (unsigned flags : {0u, unsigned{MORVEL_OBJECT_STREAMS}}) {
+    struct run {
+        bool packed;
+        unsigned flags;
+    };
+    for (run r : {run{false, 0u}, run{false, unsigned{MORVEL_OBJECT_STREAMS}}, run{true, 0u}}) {
+        std::string pdf = many_pages(16000, r.packed);
+        ASSERT_GT(pdf.size(), size_t{32} << 20);
+        write_file(in, pdf);
+        const unsigned flags = r.flags;
         size_t limit = thread_limit;
         thread_limit = 1;
         ASSERT_EQ(morvel_optimize_ex(in.c_str(), one.c_str(), flags), 1) << morvel_last_error();
         thread_limit = limit;
         ASSERT_EQ(morvel_optimize_ex(in.c_str(), many.c_str(), flags), 1) << morvel_last_error();
-        EXPECT_TRUE(read_file(one) == read_file(many)) << "flags " << flags;
+        const std::string bytes = read_file(one);
+        EXPECT_TRUE(bytes == read_file(many)) << "flags " << flags << (r.packed ? ", packed" : "");
+        size_t tags = 0;
+        for (size_t at = bytes.find("/Tag ("); at != std::string::npos; at = bytes.find("/Tag (", at + 1)) tags++;
+        EXPECT_EQ(tags, r.packed ? 16000u : 0u);
     }
 }
 

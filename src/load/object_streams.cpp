@@ -18,6 +18,7 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "base/parallel.h"
 #include "load/stream_decode.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
@@ -25,7 +26,6 @@
 namespace {
 
 enum class fate { keep, drop_xref, unpack };
-
 
 // One entry of an object stream's header: object number and offset.
 struct objstm_entry {
@@ -57,10 +57,17 @@ static std::vector<objstm_entry> read_header(const decoded_stream& d, int32_t n,
     return entries;
 }
 
-// The record of entry k: its slice runs to where the next entry begins (to
-// the end of the data for the last), trimmed of white space.
-static bool make_entry(const decoded_stream& d, int32_t first, const std::vector<objstm_entry>& entries,
-                       size_t k, pdf_obj& o) {
+// Where one record's body lies in the decoded data.
+struct record_slice {
+    int32_t num;
+    int32_t start;
+    int32_t end;
+};
+
+// The slice of entry k: it runs to where the next entry begins (to the end
+// of the data for the last), trimmed of white space.
+static bool slice_entry(const decoded_stream& d, int32_t first, const std::vector<objstm_entry>& entries,
+                        size_t k, record_slice& r) {
     int64_t start = static_cast<int64_t>(first) + entries[k].offset;
     int64_t end = k + 1 < entries.size() ? static_cast<int64_t>(first) + entries[k + 1].offset : d.len;
     if (entries[k].num <= 0 || start < first || start >= d.len || end > d.len || start >= end) return false;
@@ -69,12 +76,7 @@ static bool make_entry(const decoded_stream& d, int32_t first, const std::vector
     while (end > start && d.bytes[end - 1] != '\f' && is_pdf_space(byte_at(d.bytes, static_cast<int32_t>(end - 1))))
         end--;
     if (start >= end) return false;
-    o.num = entries[k].num;
-    o.hdr_pos = -1;
-    o.body_pos = -1;
-    o.stream_kw_pos = -1;
-    o.body = std::string_view(d.bytes + start, static_cast<size_t>(end - start));
-    classify_object(o);
+    r = {entries[k].num, static_cast<int32_t>(start), static_cast<int32_t>(end)};
     return true;
 }
 
@@ -91,83 +93,120 @@ enum class unpacked { expanded, unreadable, too_large };
 
 // Keeps decoded data for the bodies that view it, trimmed to its length
 // (the decoder's buffer has room to spare).
-static void keep_decoded(decoded_stream& d, std::vector<owned_bytes>& kept) {
+static void trim_decoded(decoded_stream& d) {
     if (!d.owned) return;
     if (void* trimmed = realloc(d.owned.get(), static_cast<size_t>(d.len > 0 ? d.len : 1))) {
         (void)d.owned.release();
         d.owned.reset(static_cast<uint8_t*>(trimmed));
         d.bytes = static_cast<const char*>(trimmed);
     }
-    kept.push_back(std::move(d.owned));
 }
 
-// Appends the objects of an object stream. expanded when the stream leaves
-// the table (its objects, if any, took its place); unreadable when it stays
-// as it is.
-static unpacked unpack(const pdf_obj& stm, std::vector<pdf_obj>& out, std::vector<owned_bytes>& kept) {
+// An object stream decoded, with the records it holds: expanded when the
+// stream leaves the table (its records, if any, take its place);
+// unreadable when it stays as it is.
+struct opened_stream {
+    unpacked how = unpacked::unreadable;
+    decoded_stream data;
+    std::vector<record_slice> records;
+};
+
+static void open_stream(const pdf_obj& stm, opened_stream& out) {
     const char* b = stm.body.data();
     int32_t n = dict_int(b, stm.body_len(), "N");
     int32_t first = dict_int(b, stm.body_len(), "First");
-    if (n <= 0 || first <= 0 || !stm.stream || stm.stream_len == 0) return unpacked::unreadable;
-    decoded_stream d;
+    if (n <= 0 || first <= 0 || !stm.stream || stm.stream_len == 0) return;
+    decoded_stream& d = out.data;
     switch (decode_stream(stm, d)) {
         case decode_result::decoded:
             break;
         case decode_result::too_large:
-            return unpacked::too_large;
+            out.how = unpacked::too_large;
+            return;
         case decode_result::undecodable:
-            return unpacked::unreadable;
+            return;
     }
-    if (first >= d.len || n > d.len) return unpacked::unreadable;
-    keep_decoded(d, kept);
+    if (first >= d.len || n > d.len) return;
+    trim_decoded(d);
+    out.how = unpacked::expanded;
 
     // Slices run to the next entry in header order, so they are cut from
     // the whole header before the duplicates are dropped.
     std::vector<objstm_entry> entries = read_header(d, n, first);
     std::vector<char> last = last_of_number(entries);
     for (size_t k = 0; k < entries.size(); k++) {
-        pdf_obj o;
-        if (!last[k] || !make_entry(d, first, entries, k, o)) continue;
-        o.objstm_num = stm.num;
-        out.push_back(std::move(o));
+        record_slice r;
+        if (last[k] && slice_entry(d, first, entries, k, r)) out.records.push_back(r);
     }
-    return unpacked::expanded;
 }
+
+// How many records a table item becomes.
+static size_t records_of(fate f, const opened_stream* opened) {
+    switch (f) {
+        case fate::drop_xref:
+            return 0;
+        case fate::unpack:
+            return opened->how == unpacked::expanded ? opened->records.size() : 1;
+        case fate::keep:
+            break;
+    }
+    return 1;
+}
+
+// Decoding, the bulk of the work, runs on threads once there is this much
+// compressed data per thread.
+constexpr size_t DECODE_BYTES_PER_THREAD = size_t{1} << 20;
 
 status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams,
                              std::vector<owned_bytes>& kept) {
-    if (std::all_of(table.begin(), table.end(), [](const pdf_obj& o) { return fate_of(o) == fate::keep; }))
-        return {};
-    // Room for the objects the headers announce, so that the table is not
-    // moved (both copies held) while it grows. A header's /N is only a
-    // claim: no stream is counted for more objects than it has bytes.
-    size_t announced = 0;
-    for (const pdf_obj& o : table)
-        if (fate_of(o) == fate::unpack)
-            announced += std::min(static_cast<size_t>(std::max(0, dict_int(o.body.data(), o.body_len(), "N"))),
-                                  static_cast<size_t>(o.stream_len));
-    std::vector<pdf_obj> out;
-    out.reserve(table.size() + announced);
-    for (pdf_obj& o : table) {
-        switch (fate_of(o)) {
-            case fate::drop_xref:
-                xref_streams.push_back(std::move(o));
-                break;
-            case fate::unpack:
-                switch (unpack(o, out, kept)) {
-                    case unpacked::expanded:
-                        break;
-                    case unpacked::unreadable:
-                        out.push_back(std::move(o));
-                        break;
-                    case unpacked::too_large:
-                        return failure(problem::objstm_too_large, o.num);
-                }
-                break;
-            case fate::keep:
-                out.push_back(std::move(o));
-                break;
+    std::vector<fate> fates(table.size());
+    std::vector<size_t> streams;  // the positions of object streams in the table
+    size_t compressed = 0;
+    for (size_t i = 0; i < table.size(); i++) {
+        fates[i] = fate_of(table[i]);
+        if (fates[i] != fate::unpack) continue;
+        streams.push_back(i);
+        compressed += static_cast<size_t>(table[i].stream_len);
+    }
+    if (std::all_of(fates.begin(), fates.end(), [](fate f) { return f == fate::keep; })) return {};
+
+    std::vector<opened_stream> opened(streams.size());
+    const size_t threads = threads_for(compressed, DECODE_BYTES_PER_THREAD);
+    for_each_item(streams.size(), threads, 1, [&](size_t k, size_t) { open_stream(table[streams[k]], opened[k]); });
+    for (size_t k = 0; k < streams.size(); k++)
+        if (opened[k].how == unpacked::too_large) return failure(problem::objstm_too_large, table[streams[k]].num);
+
+    // Every item's first record in the new table, which is made at its
+    // final size: the old and the new are held together only once.
+    std::vector<size_t> at(table.size() + 1, 0);
+    for (size_t i = 0, k = 0; i < table.size(); i++) {
+        const opened_stream* o = fates[i] == fate::unpack ? &opened[k++] : nullptr;
+        at[i + 1] = at[i] + records_of(fates[i], o);
+    }
+    std::vector<pdf_obj> out(at[table.size()]);
+    for_each_item(streams.size(), threads, 1, [&](size_t k, size_t) {
+        const pdf_obj& stm = table[streams[k]];
+        const opened_stream& o = opened[k];
+        if (o.how != unpacked::expanded) return;
+        pdf_obj* next = &out[at[streams[k]]];
+        for (const record_slice& r : o.records) {
+            pdf_obj& rec = *next++;
+            rec.num = r.num;
+            rec.hdr_pos = -1;
+            rec.body_pos = -1;
+            rec.stream_kw_pos = -1;
+            rec.body = std::string_view(o.data.bytes + r.start, static_cast<size_t>(r.end - r.start));
+            rec.objstm_num = stm.num;
+            classify_object(rec);
         }
+    });
+    for (size_t i = 0, k = 0; i < table.size(); i++) {
+        if (fates[i] == fate::drop_xref) xref_streams.push_back(std::move(table[i]));
+        if (fates[i] == fate::keep) out[at[i]] = std::move(table[i]);
+        if (fates[i] != fate::unpack) continue;
+        opened_stream& o = opened[k++];
+        if (o.how == unpacked::expanded && o.data.owned) kept.push_back(std::move(o.data.owned));
+        if (o.how == unpacked::unreadable) out[at[i]] = std::move(table[i]);
     }
     table = std::move(out);
     return {};
