@@ -21,7 +21,7 @@
 #include <functional>
 #include <vector>
 
-#include "base/output_file.h"
+#include "base/piece_writer.h"
 #include "fixtures.h"
 #include "morvel.h"
 #include "test_util.h"

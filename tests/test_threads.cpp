@@ -206,4 +206,40 @@ TEST(Threads, LargeDocumentsGiveTheSameBytesOnOneThreadOrMany) {
     }
 }
 
+// The writer reads the input's long runs on a thread of its own while it
+// writes: the file holds the same bytes as the output made in memory, where
+// every run comes from the buffer, and as the output on one thread.
+TEST(Threads, TheWriterReadsTheInputAheadOnAThreadOfItsOwn) {
+    scratch_dir dir;
+    hostile::file_writer w;
+    std::string kids;
+    const int pages = 60;
+    w.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    for (int p = 0; p < pages; p++) {
+        long page = 10 + 2 * p;
+        // Stream lengths between 20 and 400 KB, so that rounds end at each of their limits.
+        std::string data(static_cast<size_t>(20000 + (p * 7919) % 380000), ' ');
+        for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<char>('!' + (i * 31 + static_cast<size_t>(p)) % 90);
+        w.add(page, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Contents " + hostile::ref(page + 1) + " >>");
+        w.add_stream(page + 1, "", data);
+        kids += hostile::ref(page) + " ";
+    }
+    w.add(2, "<< /Type /Pages /Kids [ " + kids + "] /Count " + std::to_string(pages) + " >>");
+    const std::string pdf = w.finish(1);
+    std::string in = dir.file("in.pdf"), one = dir.file("one.pdf"), many = dir.file("many.pdf");
+    write_file(in, pdf);
+    void* bytes = nullptr;
+    size_t len = 0;
+    ASSERT_EQ(morvel_optimize_mem(pdf.data(), pdf.size(), &bytes, &len, 0), 1) << morvel_last_error();
+    const std::string want(static_cast<const char*>(bytes), len);
+    morvel_free(bytes);
+    size_t limit = thread_limit;
+    thread_limit = 1;
+    ASSERT_EQ(morvel_optimize(in.c_str(), one.c_str()), 1) << morvel_last_error();
+    thread_limit = limit;
+    ASSERT_EQ(morvel_optimize(in.c_str(), many.c_str()), 1) << morvel_last_error();
+    EXPECT_TRUE(read_file(one) == want);
+    EXPECT_TRUE(read_file(many) == want);
+}
+
 }  // namespace

@@ -5,7 +5,7 @@
  */
 #include "load/loader.h"
 
-#include "base/output_file.h"
+#include "base/piece_writer.h"
 #include "base/parallel.h"
 
 #include "load/duplicates.h"
