@@ -155,7 +155,7 @@ static size_t records_of(fate f, const opened_stream* opened) {
 
 // Decoding, the bulk of the work, runs on threads once there is this much
 // compressed data per thread.
-constexpr size_t DECODE_BYTES_PER_THREAD = size_t{1} << 20;
+constexpr size_t DECODE_BYTES_PER_THREAD = size_t{64} << 10;
 
 status expand_object_streams(std::vector<pdf_obj>& table, std::vector<pdf_obj>& xref_streams,
                              std::vector<owned_bytes>& kept) {
