@@ -206,6 +206,36 @@ TEST(Threads, LargeDocumentsGiveTheSameBytesOnOneThreadOrMany) {
     }
 }
 
+// The object scan walks the parts of a large input side by side; a part's
+// walk starts at the first header past the part's start, here one of many
+// look-alikes in a stream's data that the walk before it passes over.
+TEST(Threads, TheScanInPartsMeetsInTheSameTable) {
+    scratch_dir dir;
+    hostile::file_writer w;
+    std::string filler(4 << 20, ' ');
+    for (size_t i = 0; i < filler.size(); i++) filler[i] = static_cast<char>('a' + (i * 13) % 26);
+    std::string decoys;
+    while (decoys.size() < (6u << 20)) decoys += "12 0 obj\n<< /Type /Page /Parent 2 0 R >>\nendobj\n";
+    w.add(1, "<< /Type /Catalog /Pages 2 0 R >>");
+    w.add(2, "<< /Type /Pages /Kids [ 3 0 R 5 0 R ] /Count 2 >>");
+    w.add(3, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Contents 4 0 R >>");
+    w.add_stream(4, "", filler);
+    w.add_stream(7, "", decoys);
+    w.add(5, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 400] /Contents 6 0 R >>");
+    w.add_stream(6, "", filler);
+    const std::string pdf = w.finish(1);
+    std::string in = dir.file("in.pdf"), one = dir.file("one.pdf"), many = dir.file("many.pdf");
+    write_file(in, pdf);
+    size_t limit = thread_limit;
+    thread_limit = 1;
+    ASSERT_EQ(morvel_optimize(in.c_str(), one.c_str()), 1) << morvel_last_error();
+    thread_limit = limit;
+    ASSERT_EQ(morvel_optimize(in.c_str(), many.c_str()), 1) << morvel_last_error();
+    const std::string out = read_file(one);
+    EXPECT_TRUE(out == read_file(many));
+    EXPECT_NE(out.find(decoys), std::string::npos);  // the look-alikes stay data
+}
+
 // The writer reads the input's long runs on a thread of its own while it
 // writes: the file holds the same bytes as the output made in memory, where
 // every run comes from the buffer, and as the output on one thread.

@@ -14,6 +14,8 @@
 #include <cstring>
 
 #include "load/object_scan.h"
+
+#include "base/parallel.h"
 #include "pdf/dict.h"
 #include "pdf/lexer.h"
 #include "pdf/search_memo.h"
@@ -196,15 +198,84 @@ static int32_t scan_object(scanner& sc, int32_t pos, pdf_obj& o, bool& keep) {
 // copies), and room never used costs no memory.
 constexpr int32_t BYTES_PER_RECORD_GUESS = 1024;
 
-void scan_objects(const input_file& input, std::vector<pdf_obj>& table, const std::vector<known_length>& known) {
-    table.reserve(table.size() + static_cast<size_t>(input.len / BYTES_PER_RECORD_GUESS) + 16);
-    scanner sc{input.data.get(), input.len, known};
-    int32_t pos = sc.headers.next(0);
-    while (pos >= 0) {
-        pdf_obj o;
-        bool keep;
-        pos = scan_object(sc, pos, o, keep);
-        if (keep) table.push_back(std::move(o));
-    }
+// Inputs from this size on are scanned in parts side by side, each part at
+// least PART_MIN bytes and at most MAX_PARTS of them (objects crowd where
+// pages are, so parts are many and handed out as threads come free).
+constexpr int32_t SPLIT_MIN = 8 << 20;
+constexpr int32_t PART_MIN = 4 << 20;
+constexpr int32_t MAX_PARTS = 16;
+
+// Scans the header whose "obj" is at pos into table if it is kept; the
+// "obj" to look at next.
+static int32_t step(scanner& sc, int32_t pos, std::vector<pdf_obj>& table) {
+    pdf_obj o;
+    bool keep;
+    pos = scan_object(sc, pos, o, keep);
+    if (keep) table.push_back(std::move(o));
+    return pos;
 }
 
+namespace {
+
+// The walk of one part: from the first header at or after the part's start
+// until it reaches the next part's. Where it stood, how many records it had
+// kept before each of those places, and where it stopped (-1: the end).
+struct part_walk {
+    std::vector<int32_t> visits;
+    std::vector<size_t> kept_before;
+    std::vector<pdf_obj> records;
+    int32_t end = -1;
+};
+
+void walk_part(scanner& sc, int32_t from, int32_t stop, part_walk& out) {
+    int32_t pos = sc.headers.next(from);
+    while (pos >= 0 && (stop < 0 || pos < stop)) {
+        out.visits.push_back(pos);
+        out.kept_before.push_back(out.records.size());
+        pos = step(sc, pos, out.records);
+    }
+    out.end = pos;
+}
+
+}  // namespace
+
+// What the walk does at a header depends on nothing but the header's
+// offset (the memos only remember searches). So each part's walk may start
+// at the first header past the part's start, perhaps inside some stream's
+// data that the walk before it passes over: once the walk so far stands
+// where a part's walk stood, everything after is that part's, up to where
+// it stopped. Where they never meet, the walk so far goes on alone. The
+// table is the one a single walk makes.
+void scan_objects(const input_file& input, std::vector<pdf_obj>& table, const std::vector<known_length>& known) {
+    table.reserve(table.size() + static_cast<size_t>(input.len / BYTES_PER_RECORD_GUESS) + 16);
+    scanner alone{input.data.get(), input.len, known};
+    const int32_t parts = std::min(MAX_PARTS, input.len / PART_MIN);
+    const size_t threads = input.len >= SPLIT_MIN ? threads_for(static_cast<size_t>(parts), 1) : 1;
+    if (threads < 2) {
+        for (int32_t pos = alone.headers.next(0); pos >= 0;) pos = step(alone, pos, table);
+        return;
+    }
+    auto start_of = [&](int32_t k) { return static_cast<int32_t>(static_cast<int64_t>(input.len) * k / parts); };
+    std::vector<part_walk> walks(static_cast<size_t>(parts));
+    for_each_item(walks.size(), threads, 1, [&](size_t k, size_t) {
+        scanner sc{input.data.get(), input.len, known};
+        int32_t part = static_cast<int32_t>(k);
+        walk_part(sc, start_of(part), part + 1 < parts ? start_of(part + 1) : -1, walks[k]);
+    });
+    int32_t pos = alone.headers.next(0);
+    for (int32_t part = 0; part < parts; part++) {
+        part_walk& w = walks[static_cast<size_t>(part)];
+        const int32_t stop = part + 1 < parts ? start_of(part + 1) : -1;
+        while (pos >= 0 && (stop < 0 || pos < stop)) {
+            auto at = std::lower_bound(w.visits.begin(), w.visits.end(), pos);
+            if (at == w.visits.end() || *at != pos) {
+                pos = step(alone, pos, table);
+                continue;
+            }
+            auto from = w.records.begin() + static_cast<std::ptrdiff_t>(w.kept_before[static_cast<size_t>(at - w.visits.begin())]);
+            table.insert(table.end(), std::make_move_iterator(from), std::make_move_iterator(w.records.end()));
+            pos = w.end;
+        }
+        w = part_walk();
+    }
+}
