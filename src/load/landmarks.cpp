@@ -67,7 +67,7 @@ void append(std::vector<int32_t>& to, const std::vector<int32_t>& from) { to.ins
 
 }  // namespace
 
-landmarks find_landmarks(const char* buf, int32_t len, size_t threads) {
+landmarks find_landmarks(const char* buf, int32_t len) {
     // A large file is searched in parts on a few threads, the parts' finds
     // joined in order.
     size_t parts = (static_cast<size_t>(len) + PART - 1) / PART;
@@ -77,8 +77,7 @@ landmarks find_landmarks(const char* buf, int32_t len, size_t threads) {
         return out;
     }
     std::vector<landmarks> found(parts);
-    if (threads == 0) threads = threads_for(static_cast<size_t>(len), PART);
-    for_each_item(parts, threads, 1, [&](size_t p, size_t) {
+    for_each_item(parts, threads_for(static_cast<size_t>(len), PART), 1, [&](size_t p, size_t) {
         int32_t from = static_cast<int32_t>(p * PART);
         find_in(buf, len, from, static_cast<int32_t>(std::min<size_t>(len, (p + 1) * PART)), found[p]);
     });

@@ -18,7 +18,7 @@ struct landmarks {
     std::vector<int32_t> trailer;  // "trailer" as a whole word, ascending
 };
 
-// On up to `threads` threads (0: as many as the size pays for).
-landmarks find_landmarks(const char* buf, int32_t len, size_t threads = 0);
+// On as many threads as the size pays for.
+landmarks find_landmarks(const char* buf, int32_t len);
 
 #endif

@@ -6,8 +6,6 @@
 #include "load/loader.h"
 
 #include "base/piece_writer.h"
-#include "base/parallel.h"
-
 #include "load/duplicates.h"
 #include "load/encryption.h"
 #include "load/file_header.h"
@@ -18,23 +16,14 @@
 #include "load/stream_lengths.h"
 #include "load/trailer_facts.h"
 
-// Inputs from this size on search for the landmarks on one thread while
-// the object scan runs on another: neither needs the other, the search is
-// bound by memory and the scan by the processor.
-constexpr int32_t SIDE_BY_SIDE_MIN = 4 << 20;
-
 status load_document(document& doc) {
     const char* buf = doc.input.data.get();
     int32_t len = doc.input.len;
     doc.objects.items.clear();
     doc.xref_streams.clear();
     doc.unpacked.clear();
-    landmarks marks;
-    size_t threads = len >= SIDE_BY_SIDE_MIN ? threads_for(2, 1) : 1;
-    for_each_item(2, threads, 1, [&](size_t job, size_t) {
-        if (job == 0) marks = find_landmarks(buf, len, threads == 1 ? 0 : 1);
-        else scan_objects(doc.input, doc.objects.items);
-    });
+    landmarks marks = find_landmarks(buf, len);
+    scan_objects(doc.input, doc.objects.items);
     // An encrypted file is refused before anything reads what the scan found.
     if (mentions_encryption(buf, len, marks)) return failure(problem::encrypted);
     std::vector<known_length> lengths = referenced_stream_lengths(doc.input, doc.objects.items);
