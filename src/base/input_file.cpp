@@ -64,7 +64,7 @@ char* allocate_input(size_t bytes, size_t* mapped) {
 
 // The kernel clears and fills the fresh pages of each part of a large
 // input in the thread that reads it, so parts read at once arrive sooner.
-constexpr size_t READ_PART = size_t{16} << 20;
+constexpr size_t READ_PART = size_t{8} << 20;
 
 // Reads exactly size bytes at the start of fd; 0, or an errno (0 when the
 // file simply ended early, as attribute files that claim a page do).
