@@ -186,7 +186,7 @@ status write_output_file(const char* output_path, const std::vector<iovec>& piec
     if (status s = find_output_target(output_path, t); !s.ok()) return s;
     staging_memory staging;
     if (needs_staging(pieces, source)) {
-        staging = new_staging_memory();
+        staging = new_staging_memory(static_cast<size_t>(source->len));
         if (!staging) return failure(problem::output_unwritable, 0, ENOMEM);
     }
     const payload out{pieces, source, staging.get()};

@@ -29,7 +29,11 @@ ssize_t (*send_file_call)(int, int, off_t*, size_t) = sendfile;
 
 namespace {
 
-constexpr size_t HALF = size_t{1} << 20;
+// Each half of the staging memory: a 128th of the input, from 64 KiB to
+// 1 MiB. Halves much smaller than a megabyte slow a large file's writing;
+// a small file's peak memory would grow by more than its writing gains.
+constexpr size_t HALF_MIN = size_t{64} << 10;
+constexpr size_t HALF_MAX = size_t{1} << 20;
 // Staged bytes per thread that pay for the helper.
 constexpr size_t READ_AHEAD_MIN = size_t{2} << 20;
 
@@ -53,13 +57,24 @@ struct round_batch {
 }  // namespace
 
 struct staging_area {
-    char half[2][HALF];
     round_batch rounds[2];
+    size_t half_len;
+    char* half[2];
+    std::unique_ptr<char[]> bytes;
 };
 
 void staging_area_deleter::operator()(staging_area* s) const { delete s; }
 
-staging_memory new_staging_memory() { return staging_memory(new (std::nothrow) staging_area); }
+staging_memory new_staging_memory(size_t input_len) {
+    staging_memory s(new (std::nothrow) staging_area);
+    if (!s) return s;
+    s->half_len = std::clamp((input_len / 128 + 4095) / 4096 * 4096, HALF_MIN, HALF_MAX);
+    s->bytes.reset(new (std::nothrow) char[2 * s->half_len]);
+    if (!s->bytes) return nullptr;
+    s->half[0] = s->bytes.get();
+    s->half[1] = s->bytes.get() + s->half_len;
+    return s;
+}
 
 namespace {
 
@@ -255,10 +270,10 @@ class round_writer {
 
     int stage(off_t at, size_t len) {
         while (len > 0) {
-            if (current().staged == HALF || current().count == IOV_MAX)
+            if (current().staged == staging_->half_len || current().count == IOV_MAX)
                 if (int err = advance()) return err;
             round_batch& r = current();
-            size_t n = std::min(len, HALF - r.staged);
+            size_t n = std::min(len, staging_->half_len - r.staged);
             char* to = staging_->half[next_ % 2] + r.staged;
             r.reads[r.n_reads++] = {at, n, to};
             r.batch[r.count++] = {to, n};

@@ -30,8 +30,9 @@ using staging_memory = std::unique_ptr<staging_area, staging_area_deleter>;
 // Whether writing the pieces needs staging memory (some piece is to be
 // read from src's file).
 bool needs_staging(const std::vector<iovec>& pieces, const input_file* src);
-// The staging memory, or null when it cannot be had.
-staging_memory new_staging_memory();
+// The staging memory for an input of input_len bytes, or null when it
+// cannot be had.
+staging_memory new_staging_memory(size_t input_len);
 
 // Writes every piece to fd: 0, or the errno that stopped it (ESTALE for
 // an input file that ends early). staging is needed when needs_staging

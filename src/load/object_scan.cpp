@@ -204,6 +204,9 @@ constexpr int32_t BYTES_PER_RECORD_GUESS = 1024;
 constexpr int32_t SPLIT_MIN = 8 << 20;
 constexpr int32_t PART_MIN = 4 << 20;
 constexpr int32_t MAX_PARTS = 16;
+// A part's room is reserved for more records than the table's guess: a
+// part of the file may hold most of its objects.
+constexpr int32_t PART_BYTES_PER_RECORD_GUESS = 256;
 
 // Scans the header whose "obj" is at pos into table if it is kept; the
 // "obj" to look at next.
@@ -256,7 +259,17 @@ void scan_objects(const input_file& input, std::vector<pdf_obj>& table, const st
         return;
     }
     auto start_of = [&](int32_t k) { return static_cast<int32_t>(static_cast<int64_t>(input.len) * k / parts); };
+    // Room reserved here, from one mapping each, given back whole as each
+    // part joins the table: memory that grew on a worker's heap would
+    // stay with it and add to the peak.
     std::vector<part_walk> walks(static_cast<size_t>(parts));
+    for (int32_t k = 0; k < parts; k++) {
+        size_t guess = static_cast<size_t>(start_of(k + 1) - start_of(k)) / PART_BYTES_PER_RECORD_GUESS + 16;
+        part_walk& w = walks[static_cast<size_t>(k)];
+        w.visits.reserve(guess);
+        w.kept_before.reserve(guess);
+        w.records.reserve(guess);
+    }
     for_each_item(walks.size(), threads, 1, [&](size_t k, size_t) {
         scanner sc{input.data.get(), input.len, known};
         int32_t part = static_cast<int32_t>(k);
