@@ -6,6 +6,8 @@
 
 #include "fixtures.h"
 #include "load/encryption.h"
+#include "load/landmarks.h"
+#include "pdf/lexer.h"
 #include "morvel.h"
 #include "test_util.h"
 
@@ -55,6 +57,33 @@ TEST(Encryption, CrossReferenceStreamWindows) {
     EXPECT_TRUE(encrypted(fits));
     EXPECT_FALSE(encrypted(over));
     EXPECT_FALSE(encrypted(std::string("/XRe")));
+}
+
+// The block search finds what a search byte by byte finds, with the words
+// at every offset within a block, across block edges and at the very end.
+TEST(Encryption, LandmarksAtEveryAlignment) {
+    const std::string words[] = {"/Encrypt", "/XRef", "trailer", "xtrailer ", "/EncryptX", "/X", "tr"};
+    for (size_t len : {1u, 7u, 31u, 32u, 33u, 64u, 97u, 200u}) {
+        for (size_t at = 0; at < len; at++) {
+            for (const std::string& w : words) {
+                std::string text(len, ' ');
+                for (size_t i = 0; i < len; i++) text[i] = "/Et r "[(i * 7 + at) % 6];
+                text.replace(at, std::min(w.size(), len - at), w.substr(0, len - at));
+                const int32_t n = static_cast<int32_t>(text.size());
+                landmarks want;
+                for (int32_t i = 0; i < n; i++) {
+                    if (text.compare(static_cast<size_t>(i), 8, "/Encrypt") == 0) want.encrypt.push_back(i);
+                    else if (text.compare(static_cast<size_t>(i), 5, "/XRef") == 0) want.xref.push_back(i);
+                    else if (text.compare(static_cast<size_t>(i), 7, "trailer") == 0 && kw_at(text.c_str(), i, n, "trailer"))
+                        want.trailer.push_back(i);
+                }
+                landmarks got = find_landmarks(text.c_str(), n);
+                EXPECT_EQ(got.encrypt, want.encrypt) << len << " " << at << " " << w;
+                EXPECT_EQ(got.xref, want.xref) << len << " " << at << " " << w;
+                EXPECT_EQ(got.trailer, want.trailer) << len << " " << at << " " << w;
+            }
+        }
+    }
 }
 
 TEST(Encryption, ManyWindowsStayLinear) {

@@ -1,9 +1,10 @@
 /*
  * One pass for three words. Candidates are the byte pairs the words start
- * with ("/E", "/X", "tr"), tested sixteen positions at a time where the
- * processor has SSE2; the rare candidate is then compared whole. Most of a
- * file is compressed stream data, in which such a pair turns up about once
- * in 20,000 bytes, so the pass runs at close to the speed of memory.
+ * with ("/E", "/X", "tr"), tested thirty-two positions at a time where the
+ * processor has AVX2, else sixteen where it has SSE2; the rare candidate is
+ * then compared whole. Most of a file is compressed stream data, in which
+ * such a pair turns up about once in 20,000 bytes, so the cost is the
+ * block test itself.
  */
 #include "load/landmarks.h"
 
@@ -13,7 +14,9 @@
 #include "base/parallel.h"
 #include "pdf/lexer.h"
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -42,9 +45,36 @@ void test_candidate(const char* buf, int32_t len, int32_t i, landmarks& out) {
 
 bool is_candidate(const char* p) { return (p[0] == '/' && (p[1] == 'E' || p[1] == 'X')) || (p[0] == 't' && p[1] == 'r'); }
 
+#if defined(__x86_64__)
+// Thirty-two positions at a time where the processor has AVX2: the pass is
+// bound by the processor, not by memory, so twice the width is nearly
+// twice the speed. Returns where it stopped.
+__attribute__((target("avx2"))) int32_t find_in_avx2(const char* buf, int32_t len, int32_t i, int32_t to,
+                                                    landmarks& out) {
+    const __m256i slash = _mm256_set1_epi8('/'), e = _mm256_set1_epi8('E'), x = _mm256_set1_epi8('X');
+    const __m256i t = _mm256_set1_epi8('t'), r = _mm256_set1_epi8('r');
+    for (; i + 32 <= to && i + 33 <= len; i += 32) {
+        __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + i));
+        __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(buf + i + 1));
+        __m256i hit = _mm256_or_si256(
+            _mm256_and_si256(_mm256_cmpeq_epi8(a, slash),
+                             _mm256_or_si256(_mm256_cmpeq_epi8(b, e), _mm256_cmpeq_epi8(b, x))),
+            _mm256_and_si256(_mm256_cmpeq_epi8(a, t), _mm256_cmpeq_epi8(b, r)));
+        for (unsigned mask = static_cast<unsigned>(_mm256_movemask_epi8(hit)); mask; mask &= mask - 1)
+            test_candidate(buf, len, i + __builtin_ctz(mask), out);
+    }
+    return i;
+}
+
+const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
+#endif
+
 // The words that start in [from, to); their bytes may run past to.
 void find_in(const char* buf, int32_t len, int32_t from, int32_t to, landmarks& out) {
     int32_t i = from;
+#if defined(__x86_64__)
+    if (HAS_AVX2) i = find_in_avx2(buf, len, i, to, out);
+#endif
 #if defined(__SSE2__)
     // Each block reads 17 bytes: the pair at its last position needs one more.
     const __m128i slash = _mm_set1_epi8('/'), e = _mm_set1_epi8('E'), x = _mm_set1_epi8('X');
