@@ -67,6 +67,25 @@ TEST(Lexer, FindName) {
         EXPECT_EQ(find_name(c.text.data(), L(c.text), c.start, c.end, c.name), c.want) << c.text;
 }
 
+// Long dictionaries are searched sixteen positions at a time: the name at
+// every offset, after look-alikes, at the limit and cut by it.
+TEST(Lexer, FindNameAtEveryOffset) {
+    for (int32_t at = 0; at < 48; at++) {
+        std::string text;
+        while (L(text) < at) text += "/L /Len /Length_ ";  // "/Length_" is another name
+        text.resize(static_cast<size_t>(at));
+        // A look-alike cut short could end in "/Length": blanked.
+        for (size_t k = text.rfind(' ') + 1; k < text.size(); k++) text[k] = ' ';
+        const std::string filler = " /Lengths 3 /Le /Filter";
+        for (int32_t tail : {0, 1, 20}) {
+            std::string t = text + "/Length" + filler.substr(0, static_cast<size_t>(tail));
+            EXPECT_EQ(find_name(t.data(), L(t), 0, L(t), "Length"), at) << t;
+            EXPECT_EQ(find_name(t.data(), L(t), 0, at + 6, "Length"), -1) << t;  // cut by the limit
+            EXPECT_EQ(find_name(t.data(), L(t), at + 1, L(t), "Length"), -1) << t;
+        }
+    }
+}
+
 TEST(Lexer, ParseIntAt) {
     struct { std::string text; int32_t cursor; int32_t want; int32_t cursor_after; } cases[] = {
         {"  -12 0 R", 0, -12, 5},

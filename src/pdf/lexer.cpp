@@ -8,6 +8,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 int kw_at(const char* text, int32_t pos, int32_t len, const char* kw) {
     int32_t n = static_cast<int32_t>(strlen(kw));
     if (pos < 0 || pos > len - n) return 0;
@@ -36,6 +40,13 @@ int32_t find_kw(const char* text, int32_t len, int32_t start, const char* kw) {
 
 static inline bool ends_name(unsigned char c) { return !(is_alnum(c) || c == '+' || c == '-' || c == '_'); }
 
+// Whether the name at the slash at i is the one sought (its first letter
+// already matches).
+static inline bool name_at(const char* text, int32_t i, int32_t limit, const char* name, int32_t n) {
+    return memcmp(text + i + 1, name, static_cast<size_t>(n)) == 0 &&
+           (i + 1 + n == limit || ends_name(byte_at(text, i + 1 + n)));
+}
+
 int32_t find_name(const char* text, int32_t len, int32_t start, int32_t end, const char* name) {
     int32_t limit = len < end ? len : end;
     int32_t n = static_cast<int32_t>(strlen(name));
@@ -43,14 +54,28 @@ int32_t find_name(const char* text, int32_t len, int32_t start, int32_t end, con
     int32_t i = start;
     // The last slash that can still hold the whole name before the limit.
     int32_t last = limit - 1 - n;
+#if defined(__SSE2__)
+    // Dictionaries are short and full of slashes: sixteen positions are
+    // tested at once for a slash followed by the name's first letter. A
+    // block's pairs all lie before the limit, so its loads stay in the text.
+    if (n > 0) {
+        const __m128i slash = _mm_set1_epi8('/'), first = _mm_set1_epi8(name[0]);
+        for (; i + 15 <= last; i += 16) {
+            __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+            __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1));
+            unsigned mask = static_cast<unsigned>(
+                _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, slash), _mm_cmpeq_epi8(b, first))));
+            for (; mask; mask &= mask - 1)
+                if (int32_t at = i + __builtin_ctz(mask); name_at(text, at, limit, name, n)) return at;
+        }
+    }
+#endif
     while (i <= last) {
         const void* hit = memchr(text + i, '/', static_cast<size_t>(last - i + 1));
         if (!hit) return -1;
         i = static_cast<int32_t>(static_cast<const char*>(hit) - text);
         // Most slashes start another name: its first letter tells, without a call.
-        if ((n == 0 || text[i + 1] == name[0]) && memcmp(text + i + 1, name, static_cast<size_t>(n)) == 0 &&
-            (i + 1 + n == limit || ends_name(byte_at(text, i + 1 + n))))
-            return i;
+        if ((n == 0 || text[i + 1] == name[0]) && name_at(text, i, limit, name, n)) return i;
         i++;
     }
     return -1;
