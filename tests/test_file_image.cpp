@@ -153,7 +153,8 @@ TEST(FileImage, OutputsOfTwoGibibytesAreRefused) {
     ASSERT_TRUE(testutil::analyze(doc, a).ok());
     for (pdf_obj& rec : doc.objects.items)
         if (rec.has_stream) rec.stream_len = 1ull << 31;
-    std::vector<out_slot> slots = serialize_objects(doc, a.tree, a.order);
+    std::vector<text_store> texts;
+    std::vector<out_slot> slots = serialize_objects(doc, a.tree, a.order, texts);
     trailer_extras extras = find_trailer_extras(doc, a.order);
     front_offsets front;
     ASSERT_TRUE(place_front(a.order, slots, extras, front).ok());

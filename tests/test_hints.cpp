@@ -90,6 +90,7 @@ uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
 }
 
 struct hinted {
+    std::vector<text_store> texts;
     std::vector<out_slot> slots;
     std::vector<uint8_t> tables;
     size_t s = 0, o = 0;
@@ -98,7 +99,7 @@ struct hinted {
 
     hinted(const analysed& a, int32_t hint_pos) {
         const testutil::analysis& l = a.x;
-        slots = serialize_objects(a.doc, l.tree, l.order);
+        slots = serialize_objects(a.doc, l.tree, l.order, texts);
         tables = hint_table_bytes(a.doc, l.reach, l.order, slots, hint_pos, &s, &o);
         EXPECT_TRUE(build_hint_stream(a.doc, l.reach, l.order, slots, hint_pos).ok());
         const std::string& head = slots[static_cast<size_t>(l.order.hint_num())].head;

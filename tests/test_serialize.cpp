@@ -26,11 +26,12 @@ struct table_doc {
     void set_input(const std::string& bytes) { text = bytes; }
     bool analyze() { return table.analyze(an, text).ok(); }
     int32_t nn(int32_t old_num) const { return an.nn(old_num); }
-    std::vector<out_slot> serialize() { return serialize_objects(doc, an.tree, an.order); }
+    std::vector<text_store> texts;
+    std::vector<out_slot> serialize() { return serialize_objects(doc, an.tree, an.order, texts); }
 };
 
 std::string slot_bytes(const out_slot& s) {
-    std::string out = s.head;
+    std::string out(s.text());
     if (s.has_data) out += std::string(s.data, s.data_len) + STREAM_TAIL;
     return out;
 }

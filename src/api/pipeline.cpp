@@ -57,7 +57,7 @@ status linearize(document& doc, const output_options& options, linearized_file& 
     plan order;
     if (status s = make_plan(doc, tree, reach, users, form, order); !s.ok()) return s;
 
-    out.slots = serialize_objects(doc, tree, order, &reach.refs);
+    out.slots = serialize_objects(doc, tree, order, out.texts, &reach.refs);
     trailer_extras extras = find_trailer_extras(doc, order);
     if (order.compact) return lay_out_compact(doc, tree, reach, order, extras, out);
     front_offsets front;

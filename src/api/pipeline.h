@@ -16,8 +16,10 @@
 #include "write/serialize.h"
 
 // The output as the writer leaves it: the file image's pieces point into
-// the slots, the image's own texts and the document's input buffer.
+// the slots, the stores that keep their texts, the image's own texts and
+// the document's input buffer.
 struct linearized_file {
+    std::vector<text_store> texts;
     std::vector<out_slot> slots;
     file_image image;
 

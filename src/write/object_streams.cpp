@@ -29,7 +29,7 @@ struct compressed_text {
 };
 
 std::string_view body_of(const out_slot& slot) {
-    std::string_view text(slot.head);
+    std::string_view text = slot.text();
     size_t start = text.find('\n');
     size_t tail = text.rfind("\nendobj\n");
     if (start == std::string_view::npos || tail == std::string_view::npos || tail < start + 1) return {};

@@ -186,12 +186,13 @@ struct serializer {
     std::vector<out_slot>& slots;
     const std::vector<int32_t>& page_index;
     const reference_graph* refs;
+    text_store& store;
     inheritance_cache inherited{objects};
     std::string scratch;
 
     serializer(const obj_list& o, const page_tree& t, const plan& p, std::vector<out_slot>& s,
-               const std::vector<int32_t>& pages, const reference_graph* g)
-        : objects(o), tree(t), order(p), slots(s), page_index(pages), refs(g) {}
+               const std::vector<int32_t>& pages, const reference_graph* g, text_store& k)
+        : objects(o), tree(t), order(p), slots(s), page_index(pages), refs(g), store(k) {}
 
     void object(int32_t pos, const pdf_obj& rec, int32_t n);
     void body_text(int32_t pos, const pdf_obj& rec, std::string& out);
@@ -270,8 +271,8 @@ void serializer::page_text(const pdf_obj& rec, int32_t page, std::vector<text_ed
     out += text;
 }
 
-// The text is built in a buffer the serializer keeps, then copied into a
-// slot of exactly its size: held until the file is written, every spare
+// The text is built in a buffer the serializer keeps, then copied into the
+// store at exactly its size: held until the file is written, every spare
 // byte would count.
 void serializer::object(int32_t pos, const pdf_obj& rec, int32_t n) {
     out_slot& slot = slots[static_cast<size_t>(n)];
@@ -287,22 +288,39 @@ void serializer::object(int32_t pos, const pdf_obj& rec, int32_t n) {
     } else {
         scratch += "\nendobj\n";
     }
-    slot.head.assign(scratch);
+    slot.kept = store.keep(scratch);
 }
 
 }  // namespace
 
-uint64_t out_slot::len() const { return head.size() + (has_data ? data_len + STREAM_TAIL_LEN : 0); }
+uint64_t out_slot::len() const { return text().size() + (has_data ? data_len + STREAM_TAIL_LEN : 0); }
 
 void out_slot::gather(std::vector<iovec>& out) const {
-    if (!head.empty()) out.push_back({const_cast<char*>(head.data()), head.size()});
+    if (std::string_view t = text(); !t.empty()) out.push_back({const_cast<char*>(t.data()), t.size()});
     if (!has_data) return;
     if (data_len > 0) out.push_back({const_cast<char*>(data), data_len});
     out.push_back({const_cast<char*>(STREAM_TAIL), STREAM_TAIL_LEN});
 }
 
+// Blocks hold many objects' texts; one longer than a block gets its own.
+constexpr size_t TEXT_BLOCK = size_t{256} << 10;
+
+std::string_view text_store::keep(std::string_view text) {
+    if (text.size() > left_) {
+        size_t size = std::max(TEXT_BLOCK, text.size());
+        blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+        at_ = blocks_.back().get();
+        left_ = size;
+    }
+    if (!text.empty()) memcpy(at_, text.data(), text.size());
+    std::string_view kept(at_, text.size());
+    at_ += text.size();
+    left_ -= text.size();
+    return kept;
+}
+
 std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tree, const plan& order,
-                                        const reference_graph* refs) {
+                                        std::vector<text_store>& texts, const reference_graph* refs) {
     std::vector<out_slot> slots(static_cast<size_t>(order.number_count()));
     const obj_list& objects = doc.objects;
     // Every object has a slot of its own, so large documents write them on
@@ -311,8 +329,9 @@ std::vector<out_slot> serialize_objects(const document& doc, const page_tree& tr
     std::vector<int32_t> page_index = pages_by_position(objects, tree);
     size_t threads = threads_for(objects.items.size(), OBJECTS_PER_THREAD);
     std::vector<std::unique_ptr<serializer>> workers;
+    texts.resize(threads);
     for (size_t t = 0; t < threads; t++)
-        workers.push_back(std::make_unique<serializer>(objects, tree, order, slots, page_index, refs));
+        workers.push_back(std::make_unique<serializer>(objects, tree, order, slots, page_index, refs, texts[t]));
     for_each_item(objects.items.size(), threads, BATCH, [&](size_t i, size_t worker) {
         int32_t n = order.number_of(objects.items[i].num);
         if (n <= 0 || static_cast<size_t>(n) >= slots.size()) return;
