@@ -91,8 +91,8 @@ static std::vector<char> last_of_number(const std::vector<objstm_entry>& entries
 
 enum class unpacked { expanded, unreadable, too_large };
 
-// Keeps decoded data for the bodies that view it, trimmed to its length
-// (the decoder's buffer has room to spare).
+// Trims decoded data, which is kept for the bodies that view it, to its
+// length (the decoder's buffer has room to spare).
 static void trim_decoded(decoded_stream& d) {
     if (!d.owned) return;
     if (void* trimmed = realloc(d.owned.get(), static_cast<size_t>(d.len > 0 ? d.len : 1))) {
