@@ -66,14 +66,19 @@ __attribute__((target("avx2"))) int32_t find_in_avx2(const char* buf, int32_t le
     return i;
 }
 
-const bool HAS_AVX2 = __builtin_cpu_supports("avx2");
+// Asked once, after the processor's features have been read (a static
+// initialiser could run before that).
+bool has_avx2() {
+    static const bool yes = (__builtin_cpu_init(), __builtin_cpu_supports("avx2") != 0);
+    return yes;
+}
 #endif
 
 // The words that start in [from, to); their bytes may run past to.
 void find_in(const char* buf, int32_t len, int32_t from, int32_t to, landmarks& out) {
     int32_t i = from;
 #if defined(__x86_64__)
-    if (HAS_AVX2) i = find_in_avx2(buf, len, i, to, out);
+    if (has_avx2()) i = find_in_avx2(buf, len, i, to, out);
 #endif
 #if defined(__SSE2__)
     // Each block reads 17 bytes: the pair at its last position needs one more.
