@@ -262,6 +262,21 @@ inline void copy_match(uint8_t* out, size_t dist, size_t len) {
     }
 }
 
+// The same with room for 16 bytes past the match: whole words, the last
+// one running over the end, where the bytes that follow overwrite it. A
+// word never reads bytes not yet written when the distance is its size or
+// more.
+inline void copy_match_over(uint8_t* out, size_t dist, size_t len) {
+    const uint8_t* from = out - dist;
+    if (dist >= 16) {
+        for (size_t i = 0; i < len; i += 16) memcpy(out + i, from + i, 16);
+    } else if (dist >= 8) {
+        for (size_t i = 0; i < len; i += 8) memcpy(out + i, from + i, 8);
+    } else {
+        copy_match(out, dist, len);
+    }
+}
+
 stop codes(inf_state& s, const lit_huffman& lc, const dist_huffman& dc) {
     for (;;) {
         if (s.bitcnt < symbol_bits) refill(s);
@@ -282,7 +297,8 @@ stop codes(inf_state& s, const lit_huffman& lc, const dist_huffman& dc) {
         size_t dist = d.value + take(s, d.extra());
         if (dist > s.outcnt) return stop::fault;
         if (stop r = room(s, len); r != stop::none) return r;
-        copy_match(s.out + s.outcnt, dist, len);
+        if (s.outlen - s.outcnt >= len + 16) copy_match_over(s.out + s.outcnt, dist, len);
+        else copy_match(s.out + s.outcnt, dist, len);
         s.outcnt += len;
     }
 }
