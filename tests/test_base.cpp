@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -414,6 +415,40 @@ TEST(OutputFile, AnInputChangedSinceItWasReadFailsTheCall) {
     size_t entries = 0;
     for (auto& e : std::filesystem::directory_iterator(dir.path())) entries++, (void)e;
     EXPECT_EQ(entries, 2u);  // no temporary file left
+}
+
+// The VmFlags of the mapping that holds p, from /proc/self/smaps.
+std::string mapping_flags(const void* p) {
+    std::ifstream smaps("/proc/self/smaps");
+    auto at = reinterpret_cast<uintptr_t>(p);
+    bool inside = false;
+    for (std::string line; std::getline(smaps, line);) {
+        unsigned long lo = 0, hi = 0;
+        if (sscanf(line.c_str(), "%lx-%lx ", &lo, &hi) == 2 && line.find(':') > line.find(' ')) inside = lo <= at && at < hi;
+        else if (inside && line.rfind("VmFlags:", 0) == 0) return line;
+    }
+    return "";
+}
+
+// Huge pages slower than small ones: the rest of each part is read into
+// small pages, and every byte still arrives where it belongs.
+TEST(InputFile, SlowHugePagesGiveWayToSmallOnes) {
+    scratch_dir dir;
+    std::string in = dir.file("in.pdf");
+    std::string bytes = input_bytes((size_t{20} << 20) + 12345);
+    write_file(in, bytes);
+    auto budget = small_pages_per_huge_page;
+    small_pages_per_huge_page = std::chrono::seconds(-10);
+    input_file input;
+    status read = read_input_file(in.c_str(), input);
+    small_pages_per_huge_page = budget;
+    ASSERT_TRUE(read.ok());
+    ASSERT_EQ(input.len, static_cast<int32_t>(bytes.size()));
+    EXPECT_TRUE(std::string_view(input.data.get(), bytes.size()) == bytes);
+    EXPECT_EQ(input.data[bytes.size()], '\0');
+    if (mapping_flags(input.data.get()).find(" hg") != std::string::npos) {
+        EXPECT_NE(mapping_flags(input.data.get() + bytes.size() - 1).find(" nh"), std::string::npos);
+    }
 }
 
 }  // namespace

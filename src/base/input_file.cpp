@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -36,6 +37,12 @@ file_identity identity_of(const struct stat& st) {
 // Inputs this large get a mapping of their own, aligned so that the kernel
 // can back it with huge pages: faulting in a 200 MB buffer 4 KiB at a time
 // costs more than reading it. Only a hint; smaller inputs use malloc.
+//
+// Under some virtual machines a fresh huge page is the slowest memory there
+// is: free memory handed back to the host comes back one small page at a
+// time, so clearing a huge page of it costs ten times a warm one and three
+// times as much as small pages. A part whose huge page arrives that slowly
+// reads the rest of its range into small pages.
 constexpr size_t MAPPED_MIN = size_t{4} << 20;
 constexpr size_t HUGE_PAGE = size_t{2} << 20;
 
@@ -66,31 +73,53 @@ char* allocate_input(size_t bytes, size_t* mapped) {
 // input in the thread that reads it, so parts read at once arrive sooner.
 constexpr size_t READ_PART = size_t{8} << 20;
 
-// Reads exactly size bytes at the start of fd; 0, or an errno (0 when the
-// file simply ended early, as attribute files that claim a page do).
-int read_range(int fd, char* dst, size_t from, size_t size, bool& complete) {
+// A warm huge page is cleared and filled in about a quarter of a
+// millisecond, a host-cold one in several; small pages take about 1.2 ms
+// for the same two megabytes. A part goes on with huge pages while they
+// have cost less than small pages would have, give or take one cold page:
+// warm memory has a few among many.
+constexpr auto COLD_PAGES_FORGIVEN = std::chrono::milliseconds(5);
+
+// Reads exactly size bytes from offset from of fd into dst + from (from a
+// huge page boundary when huge); 0, or an errno (0 when the file simply
+// ended early, as attribute files that claim a page do).
+int read_range(int fd, char* dst, size_t from, size_t size, bool huge, bool& complete) {
     size_t done = 0;
+    std::chrono::steady_clock::duration spent{};
+    int64_t huge_pages = 0;
     while (done < size) {
-        ssize_t n = pread(fd, dst + from + done, size - done, static_cast<off_t>(from + done));
+        size_t want = huge ? std::min(size - done, HUGE_PAGE) : size - done;
+        auto started = std::chrono::steady_clock::now();
+        ssize_t n = pread(fd, dst + from + done, want, static_cast<off_t>(from + done));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return errno;
         if (n == 0) break;
         done += static_cast<size_t>(n);
+        if (!huge) continue;
+        spent += std::chrono::steady_clock::now() - started;
+        if (spent > ++huge_pages * small_pages_per_huge_page + COLD_PAGES_FORGIVEN) {
+            huge = false;
+#ifdef MADV_NOHUGEPAGE
+            size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+            size_t at = round_up(from + done, page), end = round_up(from + size, page);
+            if (end > at) madvise(dst + at, end - at, MADV_NOHUGEPAGE);
+#endif
+        }
     }
     complete = done == size;
     return 0;
 }
 
-int read_exactly(int fd, char* dst, size_t size, bool& complete) {
+int read_exactly(int fd, char* dst, size_t size, bool huge, bool& complete) {
     size_t parts = size < 2 * READ_PART ? 1 : threads_for(size, READ_PART);
-    if (parts == 1) return read_range(fd, dst, 0, size, complete);
+    if (parts == 1) return read_range(fd, dst, 0, size, huge, complete);
     size_t part = round_up((size + parts - 1) / parts, HUGE_PAGE);
     std::vector<int> errs(parts, 0);
     std::vector<char> whole(parts, 1);
     for_each_item(parts, parts, 1, [&](size_t i, size_t) {
         size_t from = std::min(i * part, size);
         bool got = false;
-        errs[i] = read_range(fd, dst, from, std::min(part, size - from), got);
+        errs[i] = read_range(fd, dst, from, std::min(part, size - from), huge, got);
         whole[i] = got;
     });
     complete = std::all_of(whole.begin(), whole.end(), [](char c) { return c != 0; });
@@ -100,6 +129,8 @@ int read_exactly(int fd, char* dst, size_t size, bool& complete) {
 }
 
 }  // namespace
+
+std::chrono::microseconds small_pages_per_huge_page{1200};
 
 void input_release::operator()(char* p) const {
     if (mapped) munmap(p, mapped);
@@ -136,7 +167,7 @@ status read_input_file(const char* path, input_file& input) {
     if (!bytes) return failure(problem::input_no_memory, 0, ENOMEM);
     input.data = std::unique_ptr<char[], input_release>(bytes, input_release{mapped});
     bool complete = false;
-    int err = read_exactly(fd, input.data.get(), size, complete);
+    int err = read_exactly(fd, input.data.get(), size, mapped != 0, complete);
     if (err || !complete) {
         input.data.reset();
         return failure(problem::input_short_read, 0, err);

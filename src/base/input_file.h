@@ -6,6 +6,7 @@
 #ifndef MORVEL_BASE_INPUT_FILE_H
 #define MORVEL_BASE_INPUT_FILE_H
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -66,6 +67,11 @@ inline constexpr int64_t INPUT_LIMIT = 0x80000000LL;
 
 // Reads the whole file at path. An empty file is not a failure here.
 status read_input_file(const char* path, input_file& input);
+
+// What two megabytes of small pages cost to clear and fill: a large input
+// is read into huge pages while they cost less (tests make it negative, to
+// see the rest of a part go to small pages).
+extern std::chrono::microseconds small_pages_per_huge_page;
 
 // Gives back to the system the whole pages of the input's copy of
 // [from, from + len), bytes that will only be read from the file again
