@@ -230,6 +230,20 @@ TEST(OutputFile, WritesReplacesAndFollowsLinks) {
     EXPECT_EQ(entries, 3u);
 }
 
+// A large output has its blocks reserved before it is written: the file
+// holds exactly its bytes, and no reserved block is left past its end.
+TEST(OutputFile, LargeOutputHasNoRoomLeftOver) {
+    scratch_dir dir;
+    std::vector<std::string> parts = {std::string(3u << 20, 'a'), "tail"};
+    std::string out = dir.file("out.pdf");
+    ASSERT_TRUE(write_output_file(out.c_str(), pieces_of(parts)).ok());
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, static_cast<off_t>((3u << 20) + 4));
+    EXPECT_LT(static_cast<int64_t>(st.st_blocks) * 512, st.st_size + (int64_t{1} << 20));
+    EXPECT_TRUE(testutil::read_file(out) == parts[0] + parts[1]);
+}
+
 TEST(OutputFile, MissingDirectoryAndNonRegularOutputs) {
     scratch_dir dir;
     std::string missing = dir.file("no/such/dir/out.pdf");
