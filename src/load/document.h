@@ -37,6 +37,9 @@ struct pdf_obj {
     const char* stream = nullptr;  // stream data inside the input buffer
     uint64_t stream_len = 0;
     obj_type type = TYPE_NONE;  // from the body's /Type; the analysis may settle the catalog otherwise
+    // A stream whose first /Length reads as a reference ("12 0 R"): the
+    // stages that follow such lengths pass the other streams over unread.
+    bool length_ref = false;
 
     bool has_body() const { return !body.empty(); }
     int32_t body_len() const { return static_cast<int32_t>(body.size()); }

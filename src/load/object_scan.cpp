@@ -71,10 +71,7 @@ struct scanner {
 }  // namespace
 
 // A direct /Length: an integer that is no reference. -1 otherwise.
-static int32_t direct_length(const char* dict, int32_t n) {
-    length_entry e = read_length_entry(dict, n);
-    return e.value >= 0 && e.ref_end < 0 ? e.value : -1;
-}
+static int32_t direct_length(const length_entry& e) { return e.value >= 0 && e.ref_end < 0 ? e.value : -1; }
 
 static void set_data(pdf_obj& o, const char* buf, int32_t data_end) {
     o.data_end = data_end;
@@ -99,13 +96,14 @@ static void finish_record(pdf_obj& o, int32_t endobj) {
 }
 
 // A stream object starting with the dictionary at q: its keyword, body and
-// data start.
-static void open_stream(pdf_obj& o, const char* buf, int32_t len, int32_t q, int32_t s) {
+// data start, given its dictionary's /Length entry.
+static void open_stream(pdf_obj& o, const char* buf, int32_t len, int32_t q, int32_t s, const length_entry& e) {
     o.body_pos = q;
     o.stream_kw_pos = s;
     o.has_stream = 1;
     o.data_pos = data_start(buf, len, s);
     o.body = extract_dict_text(buf, q, s);
+    o.length_ref = e.ref_end >= 0;
 }
 
 // Fills a stream object whose data a known length gives exactly, without
@@ -117,7 +115,8 @@ static bool scan_exact_stream(scanner& sc, int32_t pos, int32_t q, pdf_obj& o, b
     // Neither an "endobj" nor another header may come first.
     if (find_kw(buf, s, pos + 3, "endobj") >= 0 || find_header_below(buf, sc.len, pos + 1, s - 1) >= 0)
         return false;
-    int32_t length = direct_length(buf + q, s - q);
+    length_entry entry = read_length_entry(buf + q, s - q);
+    int32_t length = direct_length(entry);
     if (length < 0) length = sc.known_at(o.hdr_pos);
     if (length < 0) return false;
     int32_t data_pos = data_start(buf, sc.len, s);
@@ -132,7 +131,7 @@ static bool scan_exact_stream(scanner& sc, int32_t pos, int32_t q, pdf_obj& o, b
     }
     // Headers inside the data are not headers.
     next = sc.headers.next(data_pos + length);
-    open_stream(o, buf, sc.len, q, s);
+    open_stream(o, buf, sc.len, q, s, entry);
     set_data(o, buf, data_pos + length);
     finish_record(o, bounded_end(buf, e, next));
     keep = true;
@@ -159,8 +158,9 @@ static int32_t scan_bounded_object(scanner& sc, int32_t pos, int32_t q, pdf_obj&
             o.body_pos = q;
             o.body = extract_dict_text(buf, q, e);
         } else {
-            open_stream(o, buf, sc.len, q, s);
-            int32_t length = direct_length(o.body.data(), o.body_len());
+            length_entry entry = read_length_entry(buf + q, s - q);
+            open_stream(o, buf, sc.len, q, s, entry);
+            int32_t length = direct_length(entry);
             int32_t es = length >= 0 ? endstream_after(buf, sc.len, static_cast<int64_t>(o.data_pos) + length) : -1;
             if (es < 0) {
                 set_data(o, buf, keyword_data_end(buf, o.data_pos, e));

@@ -38,7 +38,7 @@ std::vector<referring> referring_streams(const std::vector<pdf_obj>& table) {
     std::vector<referring> out;
     for (size_t i = 0; i < table.size(); i++) {
         const pdf_obj& o = table[i];
-        if (!o.has_stream || !o.has_body()) continue;
+        if (!o.has_stream || !o.has_body() || !o.length_ref) continue;
         length_entry e = read_length_entry(o.body.data(), o.body_len());
         // "-1 0 R" reads as the integer -1 first and is no length reference here.
         if (e.value != -1 && e.ref_end >= 0 && e.ref_num > 0) out.push_back({i, e.ref_num});

@@ -12,7 +12,7 @@
 
 void fix_referenced_lengths(const input_file& input, obj_list& objects) {
     for (pdf_obj& o : objects.items) {
-        if (!o.has_stream || !o.has_body()) continue;
+        if (!o.has_stream || !o.has_body() || !o.length_ref) continue;
         length_entry e = read_length_entry(o.body.data(), o.body_len());
         // "-1 0 R" reads as the integer -1 first and is no length reference here.
         if (e.value == -1 || e.ref_end < 0) continue;
