@@ -27,6 +27,7 @@
 #include "load/object_scan.h"
 #include "load/trailer_facts.h"
 #include "pdf/dict.h"
+#include "pdf/stream_extent.h"
 #include "test_util.h"
 
 namespace testutil {
@@ -157,6 +158,7 @@ class doc_table {
         data_.push_back(bytes);
         pdf_obj& o = doc.objects.items.back();
         o.has_stream = 1;
+        o.length_ref = read_length_entry(o.body.data(), o.body_len()).ref_end >= 0;  // as the scan notes it
         o.stream = data_.back().data();
         o.stream_len = data_.back().size();
         o.data_len = static_cast<int32_t>(bytes.size());

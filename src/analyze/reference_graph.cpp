@@ -18,6 +18,7 @@ constexpr size_t RECORDS_PER_THREAD = 8192;
 // Where the walk must not follow the /Length reference: the writer puts the
 // data length there directly, so nothing will point at the length object.
 int32_t replaced_length_ref(const obj_list& objects, const pdf_obj& rec) {
+    if (!rec.length_ref) return -1;
     length_fix fix = stream_length_fix(objects, rec);
     if (fix.kind != length_fix::REPLACE || !fix.value_is_ref) return -1;
     return rec.body[static_cast<size_t>(fix.value_start)] == '-' ? fix.value_start + 1 : fix.value_start;
