@@ -277,8 +277,56 @@ inline void copy_match_over(uint8_t* out, size_t dist, size_t len) {
     }
 }
 
+// Room for the longest match and a word past it.
+constexpr size_t fast_room = 258 + 16;
+
+// The common case in a loop of its own: with eight bytes of input left
+// after a refill and room for the longest match, no symbol can run out of
+// either, so only the codes themselves are checked. The state lives in
+// locals, where a store through the output pointer cannot change it (as
+// far as the compiler knows, one could change s). A code longer than the
+// table, the end of the block, a bad symbol or a distance too far back is
+// left unread to the careful loop.
+void fast_codes(inf_state& s, const lit_huffman& lc, const dist_huffman& dc) {
+    const uint8_t* in = s.in;
+    uint8_t* out = s.out;
+    uint64_t buf = s.bitbuf;
+    unsigned cnt = s.bitcnt;
+    size_t incnt = s.incnt, outcnt = s.outcnt;
+    const size_t inlen = s.inlen, outlen = s.outlen;
+    while (inlen - incnt >= 8 && outlen - outcnt >= fast_room) {
+        buf |= load_le64(in + incnt) << cnt;
+        incnt += (63 - cnt) >> 3;
+        cnt |= 56;
+        entry e = lc.table[buf & lit_huffman::mask];
+        if (e.what() == kind::literal) {
+            buf >>= e.length;
+            cnt -= e.length;
+            out[outcnt++] = static_cast<uint8_t>(e.value);
+            continue;
+        }
+        if (e.what() != kind::base) break;
+        unsigned used = e.length + e.extra();
+        size_t len = e.value + ((buf >> e.length) & ((uint64_t{1} << e.extra()) - 1));
+        entry d = dc.table[(buf >> used) & dist_huffman::mask];
+        if (d.what() != kind::base) break;
+        size_t dist = d.value + ((buf >> (used + d.length)) & ((uint64_t{1} << d.extra()) - 1));
+        if (dist > outcnt) break;
+        used += d.length + d.extra();
+        buf >>= used;
+        cnt -= used;
+        copy_match_over(out + outcnt, dist, len);
+        outcnt += len;
+    }
+    s.bitbuf = buf;
+    s.bitcnt = cnt;
+    s.incnt = incnt;
+    s.outcnt = outcnt;
+}
+
 stop codes(inf_state& s, const lit_huffman& lc, const dist_huffman& dc) {
     for (;;) {
+        fast_codes(s, lc, dc);
         if (s.bitcnt < symbol_bits) refill(s);
         entry e = decode(s, lc, alphabet::litlen);
         if (e.what() == kind::literal) {
