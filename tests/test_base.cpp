@@ -100,6 +100,8 @@ TEST(Buffer, BitWriterPacksMostSignificantFirst) {
         {{{7, 0}}, true, ""},
         {{{0x1ABCD, 16}}, false, "ABCD"},
         {{{0xDEADBEEF, 32}}, false, "DEADBEEF"},
+        {{{1, 1}, {0xDEADBEEF, 32}}, true, "EF56DF7780"},
+        {{{0xFD, 3}, {0x12345678, 32}}, true, "A2468ACF00"},
     };
     for (auto& c : cases) {
         bit_buf b;

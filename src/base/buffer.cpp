@@ -4,6 +4,7 @@
  */
 #include "base/buffer.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 
@@ -58,10 +59,16 @@ static void bit_push_byte(bit_buf& b) {
     b.nbits = 0;
 }
 
+// A hint table is hundreds of thousands of fields: they go in as many bits
+// at a time as the pending byte has room for.
 void bit_write(bit_buf& b, uint32_t value, int32_t count) {
-    for (int32_t i = count - 1; i >= 0; i--) {
-        b.acc = (b.acc << 1) | static_cast<int32_t>((value >> i) & 1u);
-        if (++b.nbits == 8) bit_push_byte(b);
+    while (count > 0) {
+        int32_t take = std::min(count, 8 - b.nbits);
+        count -= take;
+        uint32_t bits = (value >> count) & ((1u << take) - 1);
+        b.acc = (b.acc << take) | static_cast<int32_t>(bits);
+        b.nbits += take;
+        if (b.nbits == 8) bit_push_byte(b);
     }
 }
 
