@@ -59,8 +59,8 @@ static void bit_push_byte(bit_buf& b) {
     b.nbits = 0;
 }
 
-// A hint table is hundreds of thousands of fields: they go in as many bits
-// at a time as the pending byte has room for.
+// Hint tables are many fields of a few bits: each goes in as many bits at a
+// time as the pending byte has room for.
 void bit_write(bit_buf& b, uint32_t value, int32_t count) {
     while (count > 0) {
         int32_t take = std::min(count, 8 - b.nbits);

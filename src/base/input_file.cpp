@@ -39,10 +39,10 @@ file_identity identity_of(const struct stat& st) {
 // costs more than reading it. Only a hint; smaller inputs use malloc.
 //
 // Under some virtual machines a fresh huge page is the slowest memory there
-// is: free memory handed back to the host comes back one small page at a
-// time, so clearing a huge page of it costs ten times a warm one and three
-// times as much as small pages. A part whose huge page arrives that slowly
-// reads the rest of its range into small pages.
+// is: free memory the guest handed back to its host is slow to take again,
+// and clearing a huge page of it costs ten times a warm one and more than
+// small pages would. A part whose huge pages arrive that slowly reads the
+// rest of its range into small pages.
 constexpr size_t MAPPED_MIN = size_t{4} << 20;
 constexpr size_t HUGE_PAGE = size_t{2} << 20;
 
